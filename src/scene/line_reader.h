@@ -1,0 +1,78 @@
+// LineReader: the one tokenizer of the scene, OBJ and MTL readers. It reads a
+// text file line by line, splits each line at blanks and tabs, and lets a "#"
+// end the line (a token touching the "#" is dropped with it). At the end of
+// the file it returns the keyword "EOF".
+//
+// Lines of any length are read whole. Memory stays bounded all the same: only
+// the first kMaxStoredTokens tokens of a line are kept (later ones are still
+// counted), and a token longer than kMaxTokenLength keeps only its start.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumeno {
+
+class LineReader {
+  public:
+    static constexpr int kMaxStoredTokens = 64;
+    static constexpr std::size_t kMaxTokenLength = 65536;
+    static constexpr std::string_view kEndOfFile = "EOF";
+
+    LineReader();
+    ~LineReader();
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+
+    // Opens a file for reading, replacing the previous one. False when it
+    // cannot be opened (or is a directory); reading then returns "EOF".
+    bool Open(const std::string& path);
+    void Close();
+
+    // Reads the next line and returns its keyword: the first token, empty
+    // text for a blank or comment-only line, "EOF" once the file is exhausted
+    // (or cannot be read further).
+    std::string_view ReadLine();
+
+    // Tokens on the current line, keyword included.
+    int Count() const { return count_; }
+    // Argument i (1-based), NUL-terminated; "" when the line has no such
+    // argument (or it lies beyond the stored ones).
+    const char* Arg(int i) const;
+    std::string_view ArgView(int i) const { return Token(i); }
+    // 1-based number of the current line.
+    int LineNumber() const { return lineNumber_; }
+    // The current line had a token cut at kMaxTokenLength.
+    bool TokenTruncated() const { return tokenTruncated_; }
+
+  private:
+    bool Fill();
+    void StartToken();
+    void AppendToToken(const char* text, std::size_t length);
+    void DropToken();
+    void EndToken();
+    void EndLineAfterCarriageReturn();
+    std::string_view Token(int i) const;
+
+    std::FILE* file_ = nullptr;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t position_ = 0;
+    std::size_t filled_ = 0;
+    bool exhausted_ = true;
+
+    int count_ = 0;
+    int lineNumber_ = 0;
+    bool tokenTruncated_ = false;
+    bool inToken_ = false;
+    bool storing_ = false;
+    std::size_t tokenSeen_ = 0;           // characters of the current token, stored or not
+    std::string storage_;                 // stored tokens, each followed by a NUL
+    std::vector<std::uint32_t> offsets_;  // start of each stored token
+    std::vector<std::uint32_t> lengths_;
+};
+
+}  // namespace lumeno

@@ -1,0 +1,295 @@
+#include "scene/obj_reader.h"
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string_view>
+#include <vector>
+
+#include "scene/number_parse.h"
+#include "scene/paths.h"
+
+namespace lumeno {
+namespace {
+
+constexpr std::int64_t kNone = -1;
+
+// The three indices of one face vertex token, as written (1-based), or kNone.
+struct VertexIndices {
+    std::int64_t position = kNone;
+    std::int64_t texCoord = kNone;
+    std::int64_t normal = kNone;
+};
+
+bool IsBlankOrSlash(char c) {
+    return c == ' ' || c == '/' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads a vertex token as if every '/' were a blank and up to three signed
+// decimal integers were scanned from it, stopping at the first text that is
+// no integer. "7", "7/3", "7/3/5" and "7//5" give (7, none, none),
+// (7, 3, none), (7, 3, 5) and (7, none, 5). A written -1 also means none.
+// Values saturate instead of overflowing.
+VertexIndices ParseVertexToken(std::string_view token) {
+    std::array<std::int64_t, 3> values{kNone, kNone, kNone};
+    bool doubleSlash = false;
+    const char* p = token.data();
+    const char* const end = p + token.size();
+    for (int read = 0; read < 3; ++read) {
+        while (p < end && IsBlankOrSlash(*p)) {
+            doubleSlash = doubleSlash || (*p == '/' && p + 1 < end && p[1] == '/');
+            ++p;
+        }
+        bool negative = false;
+        if (p < end && (*p == '+' || *p == '-')) {
+            negative = *p == '-';
+            ++p;
+        }
+        if (p == end || *p < '0' || *p > '9') {
+            break;
+        }
+        std::int64_t magnitude = 0;
+        constexpr std::int64_t kLimit = std::numeric_limits<std::int64_t>::max() / 10 - 1;
+        for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+            if (magnitude < kLimit) {
+                magnitude = magnitude * 10 + (*p - '0');
+            }
+        }
+        values[static_cast<std::size_t>(read)] = negative ? -magnitude : magnitude;
+    }
+    if (!doubleSlash && p < end) {
+        doubleSlash = std::string_view(p, static_cast<std::size_t>(end - p)).find("//") !=
+                      std::string_view::npos;
+    }
+    VertexIndices indices;
+    indices.position = values[0];
+    if (doubleSlash) {
+        indices.normal = values[1];
+    } else {
+        indices.texCoord = values[1];
+        indices.normal = values[2];
+    }
+    return indices;
+}
+
+// A 0-based index into a list of count entries, or -1 when the written
+// index (1-based, kNone for none) does not name an entry.
+std::int64_t ToListIndex(std::int64_t written, std::size_t count) {
+    if (written == kNone) {
+        return -1;
+    }
+    std::int64_t index = written - 1;
+    if (index < 0 || static_cast<std::uint64_t>(index) >= count) {
+        return -1;
+    }
+    return index;
+}
+
+// Why a face, or one of its fan triangles, made no triangle. Reported once
+// per file and reason, with a count and the first line.
+enum SkipReason {
+    kHiddenByMaterial,
+    kTooFewVertices,
+    kPositionOutOfRange,
+    kNoAttributes,
+    kTexCoordOutOfRange,
+    kNormalOutOfRange,
+    kSizeFilter,
+    kSkipReasonCount
+};
+
+constexpr std::array<const char*, kSkipReasonCount> kSkipMessages{
+    "face ignored: its material has a negative red diffuse value",
+    "face ignored: fewer than three vertices",
+    "triangle skipped: a position index is missing or does not refer to a vertex defined above",
+    "triangle skipped: its first vertex has neither a texture coordinate nor a normal",
+    "triangle skipped: a texture coordinate index is missing or out of range",
+    "triangle skipped: a normal index is missing or out of range",
+    "triangle skipped: an edge from its first vertex has squared length 10 or more (mesh of 100 "
+    "vertices or more)",
+};
+
+struct SkipCounter {
+    std::int64_t count = 0;
+    int firstLine = 0;
+};
+
+class ObjFile {
+  public:
+    ObjFile(LineReader& reader, MtlReader& mtl, Scene& scene, TriangleList destination, Vec3 pos,
+            Vec3 ax, Vec3 ay, Vec3 az, std::string fileName, Diagnostics& diagnostics)
+        : reader_(reader),
+          mtl_(mtl),
+          scene_(scene),
+          destination_(destination),
+          pos_(pos),
+          ax_(ax),
+          ay_(ay),
+          az_(az),
+          fileName_(std::move(fileName)),
+          directory_(DirectoryOf(fileName_)),
+          diagnostics_(diagnostics),
+          material_(&mtl.Materials().Default()) {}
+
+    void Read() {
+        for (std::string_view keyword = reader_.ReadLine(); keyword != LineReader::kEndOfFile;
+             keyword = reader_.ReadLine()) {
+            if (keyword == "v") {
+                positions_.push_back(Place(Arg(1), Arg(2), Arg(3)));
+            } else if (keyword == "vn") {
+                normals_.push_back(Normalize(Direction(Arg(1), Arg(2), Arg(3))));
+            } else if (keyword == "vt") {
+                texCoords_.push_back({Arg(1), Arg(2)});
+            } else if (keyword == "f") {
+                ReadFace();
+            } else if (keyword == "usemtl") {
+                Material* found = mtl_.Materials().Find(reader_.ArgView(1));
+                material_ = found != nullptr ? found : &mtl_.Materials().Default();
+            } else if (keyword == "mtllib") {
+                mtl_.ReadMtl(reader_.Arg(1), directory_, diagnostics_);
+            }
+            if (reader_.TokenTruncated()) {
+                Report(reader_.LineNumber(), "a token longer than 65536 characters was cut short");
+            }
+        }
+        for (int reason = 0; reason < kSkipReasonCount; ++reason) {
+            const SkipCounter& counter = skips_[static_cast<std::size_t>(reason)];
+            if (counter.count > 0) {
+                Report(counter.firstLine, std::to_string(counter.count) + " × " +
+                                              kSkipMessages[static_cast<std::size_t>(reason)]);
+            }
+        }
+    }
+
+  private:
+    float Arg(int i) const { return ParseFloat(reader_.Arg(i)); }
+
+    // ((x·ax + pos) − y·ay) − z·az: the OBJ y and z axes run against ay, az.
+    Vec3 Place(float x, float y, float z) const { return ((x * ax_ + pos_) - y * ay_) - z * az_; }
+    Vec3 Direction(float x, float y, float z) const { return (x * ax_ - y * ay_) - z * az_; }
+
+    void Report(int line, std::string message) {
+        diagnostics_.Add(fileName_, line, std::move(message));
+    }
+
+    void Skip(SkipReason reason) {
+        SkipCounter& counter = skips_[static_cast<std::size_t>(reason)];
+        if (counter.count++ == 0) {
+            counter.firstLine = reader_.LineNumber();
+        }
+    }
+
+    void ReadFace() {
+        const DiffuseLayer* layer = material_->diffuse.get();
+        if (layer != nullptr && !(layer->kd.x >= 0.0f)) {
+            Skip(kHiddenByMaterial);
+            return;
+        }
+        int vertexCount = reader_.Count() - 1;
+        if (vertexCount < 3) {
+            Skip(kTooFewVertices);
+            return;
+        }
+        // Tokens beyond the fourth are never used.
+        std::array<VertexIndices, 4> vertices;
+        int used = vertexCount < 4 ? vertexCount : 4;
+        for (int i = 0; i < used; ++i) {
+            vertices[static_cast<std::size_t>(i)] = ParseVertexToken(reader_.ArgView(i + 1));
+        }
+        for (int k = 0; k + 3 <= used; ++k) {
+            MakeFanTriangle(vertices[0], vertices[static_cast<std::size_t>(k + 1)],
+                            vertices[static_cast<std::size_t>(k + 2)]);
+        }
+    }
+
+    void MakeFanTriangle(const VertexIndices& v0, const VertexIndices& v1,
+                         const VertexIndices& v2) {
+        std::int64_t p0 = ToListIndex(v0.position, positions_.size());
+        std::int64_t p1 = ToListIndex(v1.position, positions_.size());
+        std::int64_t p2 = ToListIndex(v2.position, positions_.size());
+        if (p0 < 0 || p1 < 0 || p2 < 0) {
+            Skip(kPositionOutOfRange);
+            return;
+        }
+        Triangle t;
+        t.p0 = positions_[static_cast<std::size_t>(p0)];
+        t.p1 = positions_[static_cast<std::size_t>(p1)];
+        t.p2 = positions_[static_cast<std::size_t>(p2)];
+
+        Vec3 e1 = t.p0 - t.p1;
+        Vec3 e2 = t.p0 - t.p2;
+        if (!((Dot(e1, e1) < 10.0f && Dot(e2, e2) < 10.0f) || positions_.size() < 100)) {
+            Skip(kSizeFilter);
+            return;
+        }
+
+        bool hasTexCoords = v0.texCoord != kNone;
+        bool hasNormals = v0.normal != kNone;
+        if (!hasTexCoords && !hasNormals) {
+            Skip(kNoAttributes);
+            return;
+        }
+        if (hasTexCoords) {
+            std::int64_t t0 = ToListIndex(v0.texCoord, texCoords_.size());
+            std::int64_t t1 = ToListIndex(v1.texCoord, texCoords_.size());
+            std::int64_t t2 = ToListIndex(v2.texCoord, texCoords_.size());
+            if (t0 < 0 || t1 < 0 || t2 < 0) {
+                Skip(kTexCoordOutOfRange);
+                return;
+            }
+            t.uv0 = texCoords_[static_cast<std::size_t>(t0)];
+            t.uv1 = texCoords_[static_cast<std::size_t>(t1)];
+            t.uv2 = texCoords_[static_cast<std::size_t>(t2)];
+        }
+        if (hasNormals) {
+            std::int64_t n0 = ToListIndex(v0.normal, normals_.size());
+            std::int64_t n1 = ToListIndex(v1.normal, normals_.size());
+            std::int64_t n2 = ToListIndex(v2.normal, normals_.size());
+            if (n0 < 0 || n1 < 0 || n2 < 0) {
+                Skip(kNormalOutOfRange);
+                return;
+            }
+            t.normal0 = normals_[static_cast<std::size_t>(n0)];
+            t.normal1 = normals_[static_cast<std::size_t>(n1)];
+            t.normal2 = normals_[static_cast<std::size_t>(n2)];
+        } else {
+            t.normal0.x = kNoVertexNormals;
+        }
+        ComputeFaceFrame(t);
+        if (hasTexCoords && hasNormals) {
+            ComputeBumpFrame(t);
+        }
+        t.material = material_;
+        scene_.Append(destination_, t);
+    }
+
+    LineReader& reader_;
+    MtlReader& mtl_;
+    Scene& scene_;
+    TriangleList destination_;
+    Vec3 pos_, ax_, ay_, az_;
+    std::string fileName_;
+    std::string directory_;
+    Diagnostics& diagnostics_;
+    const Material* material_;
+    std::vector<Vec3> positions_;
+    std::vector<Vec3> normals_;
+    std::vector<TexCoord> texCoords_;
+    std::array<SkipCounter, kSkipReasonCount> skips_{};
+};
+
+}  // namespace
+
+bool ObjReader::ReadObj(const std::string& fileName, Vec3 pos, Vec3 ax, Vec3 ay, Vec3 az,
+                        Scene& scene, TriangleList destination, Diagnostics& diagnostics) {
+    std::string path = LocatePath(fileName);
+    if (!reader_.Open(path)) {
+        return false;
+    }
+    ObjFile file(reader_, mtl_, scene, destination, pos, ax, ay, az, path, diagnostics);
+    file.Read();
+    reader_.Close();
+    return true;
+}
+
+}  // namespace lumeno
