@@ -1,0 +1,334 @@
+#include "light/light_probe.h"
+
+#include <sys/stat.h>
+
+#include <bit>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "scene/number_parse.h"
+
+namespace lumeno {
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+bool IsSpace(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// The next whitespace-separated header token, at most 64 characters; empty at
+// the end of the file or when the token is longer (no header token is).
+std::string NextHeaderToken(std::FILE* file) {
+    int c = std::fgetc(file);
+    while (c != EOF && IsSpace(c)) {
+        c = std::fgetc(file);
+    }
+    std::string token;
+    while (c != EOF && !IsSpace(c)) {
+        if (token.size() >= 64) {
+            return {};
+        }
+        token += static_cast<char>(c);
+        c = std::fgetc(file);
+    }
+    if (c != EOF) {
+        std::ungetc(c, file);
+    }
+    return token;
+}
+
+// A positive decimal image side, or -1.
+int ParseSide(const std::string& token) {
+    if (token.empty() || token.size() > 9) {
+        return -1;
+    }
+    int value = 0;
+    for (char c : token) {
+        if (c < '0' || c > '9') {
+            return -1;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value > 0 ? value : -1;
+}
+
+float ReadFloat(const unsigned char* bytes, bool bigEndian) {
+    std::uint32_t bits = 0;
+    for (int i = 0; i < 4; ++i) {
+        int index = bigEndian ? i : 3 - i;
+        bits = (bits << 8) | bytes[index];
+    }
+    return std::bit_cast<float>(bits);
+}
+
+// Cubic convolution kernel with a = −1.
+float Kernel(float t) {
+    if (t <= 1.0f) {
+        return 1.0f - 2.0f * t * t + t * t * t;
+    }
+    if (t <= 2.0f) {
+        return 4.0f - 8.0f * t + 5.0f * t * t - t * t * t;
+    }
+    return 0.0f;
+}
+
+int Reflect(int i, int size) {
+    if (i < 0) {
+        i = -i;
+    }
+    if (i >= size) {
+        i = 2 * size - i - 1;
+    }
+    // Only planes narrower than two samples can still be outside here.
+    if (i < 0) {
+        return 0;
+    }
+    return i < size ? i : size - 1;
+}
+
+}  // namespace
+
+float SampleBicubic(const FloatPlane& plane, float x, float y) {
+    if (plane.Empty()) {
+        return 0.0f;
+    }
+    float maxX = static_cast<float>(plane.width - 1);
+    float maxY = static_cast<float>(plane.height - 1);
+    x = !(x > 0.0f) ? 0.0f : (x < maxX ? x : maxX);
+    y = !(y > 0.0f) ? 0.0f : (y < maxY ? y : maxY);
+    int i0 = static_cast<int>(x);
+    int j0 = static_cast<int>(y);
+    float sum = 0.0f;
+    for (int i = i0 - 1; i <= i0 + 2; ++i) {
+        float wx = Kernel(std::fabs(static_cast<float>(i) - x));
+        int column = Reflect(i, plane.width);
+        for (int j = j0 - 1; j <= j0 + 2; ++j) {
+            float wy = Kernel(std::fabs(static_cast<float>(j) - y));
+            sum += wx * wy * plane.At(column, Reflect(j, plane.height));
+        }
+    }
+    return sum;
+}
+
+void LightProbe::ClearImage() {
+    image.Allocate(0, 0);
+    red.Release();
+    green.Release();
+    blue.Release();
+    width = 0;
+    height = 0;
+}
+
+void LightProbe::ClearLights() {
+    lights.clear();
+    selectionTable.clear();
+    tableSize = 0;
+}
+
+bool LightProbe::LoadProbeImage(const std::string& path, Diagnostics& diagnostics) {
+    ClearImage();
+    auto refuse = [&](const std::string& why) {
+        diagnostics.Add(path, 0, "environment image not loaded: " + why);
+        ClearImage();
+        return false;
+    };
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return refuse("cannot open the file");
+    }
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        return refuse("cannot open the file");
+    }
+    std::string identifier = NextHeaderToken(file.get());
+    int channels = identifier == "PF" ? 3 : (identifier == "Pf" ? 1 : 0);
+    if (channels == 0) {
+        return refuse("not a PFM file (it must start with \"PF\" or \"Pf\")");
+    }
+    int w = ParseSide(NextHeaderToken(file.get()));
+    int h = ParseSide(NextHeaderToken(file.get()));
+    std::string scaleText = NextHeaderToken(file.get());
+    if (w < 0 || h < 0 || w > DibImage::kMaxSide || h > DibImage::kMaxSide) {
+        return refuse("width and height must lie between 1 and " +
+                      std::to_string(DibImage::kMaxSide));
+    }
+    if (scaleText.empty() || !IsSpace(std::fgetc(file.get()))) {
+        return refuse("malformed header");
+    }
+    // A positive scale marks big-endian data; the usual "-1.000000" little-endian.
+    bool bigEndian = ParseDouble(scaleText.c_str()) > 0.0;
+    std::int64_t rowBytes = std::int64_t{w} * channels * 4;
+    std::int64_t needed = rowBytes * h;
+    long offset = std::ftell(file.get());
+    if (offset < 0 || info.st_size - offset < needed) {
+        return refuse("the file holds fewer pixels than its header announces");
+    }
+    if (!image.Allocate(w, h) || !image.ToPlanes(red, green, blue)) {
+        return refuse("out of memory");
+    }
+    std::vector<unsigned char> row(static_cast<std::size_t>(rowBytes));
+    for (int i = 0; i < h; ++i) {
+        if (std::fread(row.data(), 1, row.size(), file.get()) != row.size()) {
+            return refuse("read error");
+        }
+        int y = h - 1 - i;
+        const unsigned char* p = row.data();
+        for (int j = 0; j < w; ++j) {
+            float r = ReadFloat(p, bigEndian);
+            float g = channels == 3 ? ReadFloat(p + 4, bigEndian) : r;
+            float b = channels == 3 ? ReadFloat(p + 8, bigEndian) : r;
+            p += 4 * channels;
+            red.At(j, y) = r;
+            green.At(j, y) = g;
+            blue.At(j, y) = b;
+        }
+    }
+    width = w;
+    height = h;
+    return true;
+}
+
+bool LightProbe::LoadProbeLights(const std::string& path, Diagnostics& diagnostics) {
+    ClearLights();
+    File file(std::fopen(path.c_str(), "rb"));
+    struct stat info {};
+    if (!file || fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
+        diagnostics.Add(path, 0, "cannot open the light list: the scene gets no probe lights");
+        return false;
+    }
+    // Numbers are whitespace-separated; line breaks carry no meaning.
+    auto next = [&](float& value) {
+        std::string token = NextHeaderToken(file.get());
+        if (token.empty()) {
+            return false;
+        }
+        value = ParseFloat(token.c_str());
+        return true;
+    };
+    float count = 0.0f;
+    float ignored = 0.0f;
+    if (!next(count) || !next(ignored)) {
+        diagnostics.Add(path, 0, "the light list has no light count: no probe lights");
+        return false;
+    }
+    if (!(count <= kMaxLights)) {
+        diagnostics.Add(path, 0,
+                        "more than " + std::to_string(kMaxLights) +
+                            " lights cannot all be given a share of the selection table: "
+                            "no probe lights");
+        return false;
+    }
+    int announced = count > 0.0f ? static_cast<int>(count) : 0;
+    for (int k = 0; k < announced; ++k) {
+        float v[9];
+        int read = 0;
+        while (read < 9 && next(v[read])) {
+            ++read;
+        }
+        if (read < 9) {
+            diagnostics.Add(path, 0,
+                            "the list announces " + std::to_string(announced) +
+                                " lights but holds " + std::to_string(k) +
+                                " complete records; the complete ones are used");
+            break;
+        }
+        ProbeLight light;
+        light.direction = {v[0], -v[1], -v[2]};
+        light.colour = {v[6], v[7], v[8]};
+        lights.push_back(light);
+    }
+    int n = LightCount();
+    float sum = 0.0f;
+    for (const ProbeLight& light : lights) {
+        sum += light.colour.z + light.colour.y + light.colour.x;
+    }
+    if (n == 0 || !(sum > 0.0f) || !std::isfinite(sum)) {
+        if (n > 0) {
+            diagnostics.Add(path, 0,
+                            "the light colours do not sum to a positive number: "
+                            "no probe lights");
+        }
+        ClearLights();
+        return n == 0;
+    }
+    float inverseSum = 1.0f / sum;
+    for (ProbeLight& light : lights) {
+        light.probability = (light.colour.z + light.colour.y + light.colour.x) * inverseSum;
+    }
+    selectionTable.assign(kTableSize, 0);
+    tableSize = kTableSize;
+    const float step = 1.0f / 10000.0f;
+    double acc = 0.0;
+    int i = 0;
+    float current = lights[0].probability;
+    for (int j = 0; j < kTableSize; ++j) {
+        acc += step;
+        selectionTable[static_cast<std::size_t>(j)] = static_cast<std::uint16_t>(i);
+        if (acc > current) {
+            ++i;
+            acc -= current;
+            if (i >= n) {
+                i = n - 1;
+            }
+            current = lights[static_cast<std::size_t>(i)].probability;
+        }
+    }
+    return true;
+}
+
+Vec3 LightProbe::LookupEnvironment(Vec3 d) const {
+    if (width <= 0 || height <= 0) {
+        return {};
+    }
+    float radial = std::sqrt(d.x * d.x + d.y * d.y);
+    float u;
+    float v;
+    if (radial > 0.0f) {
+        auto f = static_cast<float>(std::acos(d.z) / (static_cast<double>(radial) * 3.14159));
+        u = (d.x * f + 1.0f) * 0.5f;
+        v = (d.y * f + 1.0f) * 0.5f;
+    } else {
+        // Straight ahead or straight back: the limit of the mapping along +x,
+        // which is the centre for +z and the rim for −z.
+        auto f = static_cast<float>(std::acos(d.z) / 3.14159);
+        u = (f + 1.0f) * 0.5f;
+        v = 0.5f;
+    }
+    float x = u * static_cast<float>(width);
+    float maxX = static_cast<float>(width - 1);
+    x = !(x > 0.0f) ? 0.0f : (x < maxX ? x : maxX);
+    float y = static_cast<float>(height) * v;
+    float maxY = static_cast<float>(height - 1);
+    y = !(y > 0.0f) ? 0.0f : (y < maxY ? y : maxY);
+    const double scale = 0.00392156862745098;
+    return {static_cast<float>(SampleBicubic(red, x, y) * scale),
+            static_cast<float>(SampleBicubic(green, x, y) * scale),
+            static_cast<float>(SampleBicubic(blue, x, y) * scale)};
+}
+
+ProbeLightSample LightProbe::PickProbeLight(Random& random) const {
+    double xi = random.RandomUniform();
+    int n = LightCount();
+    if (n == 0 || tableSize == 0) {
+        return {};
+    }
+    auto j = static_cast<std::size_t>(xi * kTableSize);
+    const ProbeLight& light = lights[selectionTable[j]];
+    ProbeLightSample sample;
+    sample.direction = light.direction;
+    sample.colour = light.colour;
+    // A light whose colour sums to 0 is never worth anything; keep its weight
+    // finite so that 0 · weight stays 0.
+    sample.weight =
+        light.probability > 0.0f ? 1.0f / (static_cast<float>(n) * light.probability) : 0.0f;
+    return sample;
+}
+
+}  // namespace lumeno

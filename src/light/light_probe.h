@@ -1,0 +1,84 @@
+// LightProbe: the scene's only source of light. An environment image in the
+// angular-map layout answers rays that leave the scene (LookupEnvironment),
+// and a list of directional lights standing for the same environment is
+// sampled once per shading point (PickProbeLight), each light chosen with a
+// probability proportional to its colour sum through a 10000-entry table.
+//
+// Files: the image is a PFM ("PF", width, height, scale, then rows of
+// red-green-blue floats, bottom row first); the light list is text: a count
+// and one ignored integer, then per light nine numbers: direction x y z,
+// three ignored numbers, colour r g b.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "light/random.h"
+#include "render/dib_image.h"
+#include "scene/diagnostics.h"
+#include "scene/float_plane.h"
+#include "scene/vec3.h"
+
+namespace lumeno {
+
+struct ProbeLight {
+    Vec3 direction;  // toward the light, the file's (x, −y, −z); not normalized
+    Vec3 colour;
+    float probability = 0.0f;  // colour sum over the sum of all colour sums
+};
+
+// One light pick: the light's direction and colour and the estimator weight
+// 1 / (n · p). With no lights, all three are zero.
+struct ProbeLightSample {
+    Vec3 direction;
+    Vec3 colour;
+    float weight = 0.0f;
+};
+
+class LightProbe {
+  public:
+    static constexpr int kTableSize = 10000;
+    // Larger lists cannot give every light an entry of the table.
+    static constexpr int kMaxLights = kTableSize;
+
+    // Reads the environment image. On any failure (missing, malformed or
+    // short file, impossible size) the probe's image is left empty, so the
+    // environment is black, and a diagnostic says why.
+    bool LoadProbeImage(const std::string& path, Diagnostics& diagnostics);
+
+    // Reads the light list and builds the selection table. Records after the
+    // last complete one are dropped; a missing file, an empty list or one
+    // whose colours sum to 0 (or to no finite number) leaves no lights.
+    bool LoadProbeLights(const std::string& path, Diagnostics& diagnostics);
+
+    // Radiance arriving from direction d: the image value there divided by 255.
+    Vec3 LookupEnvironment(Vec3 d) const;
+
+    // Consumes one draw, always (so the sequence of draws does not depend on
+    // the light list).
+    ProbeLightSample PickProbeLight(Random& random) const;
+
+    int LightCount() const { return static_cast<int>(lights.size()); }
+
+    DibImage image;
+    FloatPlane red;
+    FloatPlane green;
+    FloatPlane blue;
+    int width = 0;
+    int height = 0;
+    std::vector<ProbeLight> lights;
+    std::vector<std::uint16_t> selectionTable;
+    int tableSize = 0;
+
+  private:
+    void ClearImage();
+    void ClearLights();
+};
+
+// Cubic convolution (a = −1) of a plane at (x, y), indices reflected at the
+// borders, without normalization by the weights. Coordinates are clamped into
+// the plane and indices never leave it, whatever its size.
+float SampleBicubic(const FloatPlane& plane, float x, float y);
+
+}  // namespace lumeno

@@ -1,0 +1,229 @@
+#include "light/light_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+#include "render/image_output.h"
+#include "test_support.h"
+
+namespace lumeno {
+namespace {
+
+using testing::TempDir;
+
+struct LoadedLights {
+    LightProbe probe;
+    Diagnostics diagnostics;
+    bool Load(const TempDir& dir, const std::string& content) {
+        return probe.LoadProbeLights(dir.Write("lights.txt", content), diagnostics);
+    }
+};
+
+int CountEntries(const LightProbe& probe, int light) {
+    int count = 0;
+    for (std::uint16_t entry : probe.selectionTable) {
+        count += entry == light ? 1 : 0;
+    }
+    return count;
+}
+
+TEST(ProbeLights, SelectionTableGivesEachLightItsShare) {
+    TempDir dir;
+    LoadedLights lights;
+    ASSERT_TRUE(lights.Load(dir, "2 0\n0 1 0 0 0 0 0.2 0.3 0.5\n1 0 0 0 0 0 1 1 1\n"));
+    ASSERT_EQ(lights.probe.LightCount(), 2);
+    EXPECT_FLOAT_EQ(lights.probe.lights[0].probability, 0.25f);
+    EXPECT_FLOAT_EQ(lights.probe.lights[1].probability, 0.75f);
+    ASSERT_EQ(lights.probe.selectionTable.size(), 10000u);
+    // The entry where the running sum first passes 0.25 still belongs to light 0.
+    EXPECT_EQ(lights.probe.selectionTable[2500], 0);
+    EXPECT_EQ(lights.probe.selectionTable[2501], 1);
+    EXPECT_EQ(CountEntries(lights.probe, 0), 2501);
+    EXPECT_EQ(CountEntries(lights.probe, 1), 7499);
+
+    Random random;
+    for (int i = 0; i < 100; ++i) {
+        ProbeLightSample pick = lights.probe.PickProbeLight(random);
+        float expected = pick.direction.x == 1.0f ? 1.0f / (2 * 0.75f) : 2.0f;
+        EXPECT_FLOAT_EQ(pick.weight, expected);
+    }
+}
+
+TEST(ProbeLights, ASingleLightOwnsEveryEntryWithWeightOne) {
+    TempDir dir;
+    LoadedLights lights;
+    ASSERT_TRUE(lights.Load(dir, "1 0 0 1 0 7 8 9 0.5 0.5 0.5"));
+    EXPECT_EQ(CountEntries(lights.probe, 0), 10000);
+    const ProbeLight& light = lights.probe.lights[0];
+    EXPECT_EQ(light.direction, (Vec3{0, -1, 0}));
+    EXPECT_EQ(light.colour, (Vec3{0.5f, 0.5f, 0.5f}));
+    Random random;
+    EXPECT_EQ(lights.probe.PickProbeLight(random).weight, 1.0f);
+}
+
+TEST(ProbeLights, ShortListsKeepTheirCompleteRecords) {
+    TempDir dir;
+    LoadedLights lights;
+    lights.Load(dir, "3 0\n0 1 0 0 0 0 1 1 1\n0 0 1 0 0 0 2 2 2\n1 0 0 0 0");
+    EXPECT_EQ(lights.probe.LightCount(), 2);
+    EXPECT_EQ(lights.diagnostics.Entries().size(), 1u);
+}
+
+TEST(ProbeLights, UnusableListsLeaveNoLightsButStillConsumeADraw) {
+    TempDir dir;
+    for (const char* content :
+         {"", "0 0", "2 0 0 1 0 0 0 0 0 0 0 0 0 1 0 0 0 0 0 0", "1 0 0 1 0 0 0 0 nan 1 1",
+          "10001 0 0 1 0 0 0 0 1 1 1", "1 0 0 1 0 0 0 0 1e39 1 1"}) {
+        LoadedLights lights;
+        lights.Load(dir, content);
+        EXPECT_EQ(lights.probe.LightCount(), 0) << content;
+        Random random;
+        Random reference;
+        ProbeLightSample pick = lights.probe.PickProbeLight(random);
+        EXPECT_EQ(pick.weight, 0.0f);
+        EXPECT_EQ(pick.colour, Vec3{});
+        reference.RandomNext();
+        EXPECT_EQ(random.w, reference.w) << "exactly one draw";
+    }
+    LightProbe probe;
+    Diagnostics diagnostics;
+    EXPECT_FALSE(probe.LoadProbeLights(dir.Path("missing.txt"), diagnostics));
+    EXPECT_FALSE(diagnostics.Empty());
+}
+
+// Writes a W × H probe image whose pixel (x, y) (row 0 at the top) holds
+// value(x, y) on all three channels.
+template <typename Value>
+std::string WriteProbe(const TempDir& dir, int w, int h, Value value) {
+    FloatPlane r, g, b;
+    r.Create(w, h);
+    g.Create(w, h);
+    b.Create(w, h);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            r.At(x, y) = g.At(x, y) = b.At(x, y) = value(x, y);
+        }
+    }
+    std::string path = dir.Path("probe.pfm");
+    EXPECT_TRUE(WritePfm(path, r, g, b, 1.0f));
+    return path;
+}
+
+TEST(ProbeImage, ReadsWhatThePfmWriterWrites) {
+    TempDir dir;
+    LightProbe probe;
+    Diagnostics diagnostics;
+    ASSERT_TRUE(probe.LoadProbeImage(
+        WriteProbe(dir, 3, 2, [](int x, int y) { return float(10 * y + x); }), diagnostics));
+    EXPECT_EQ(probe.width, 3);
+    EXPECT_EQ(probe.height, 2);
+    EXPECT_EQ(probe.red.At(2, 1), 12.0f);
+    EXPECT_EQ(probe.blue.At(0, 0), 0.0f);
+    EXPECT_TRUE(diagnostics.Empty());
+}
+
+TEST(ProbeImage, AllValues255GiveRadianceOneEverywhere) {
+    TempDir dir;
+    LightProbe probe;
+    Diagnostics diagnostics;
+    ASSERT_TRUE(probe.LoadProbeImage(WriteProbe(dir, 16, 16, [](int, int) { return 255.0f; }),
+                                     diagnostics));
+    for (Vec3 d : {Vec3{0, 0, 1}, Vec3{0, 0, -1}, Vec3{1, 0, 0}, Vec3{0, -1, 0},
+                   Normalize(Vec3{1, 2, -3}), Normalize(Vec3{-0.2f, 0.1f, 0.97f})}) {
+        Vec3 radiance = probe.LookupEnvironment(d);
+        EXPECT_NEAR(radiance.x, 1.0f, 1e-5f);
+        EXPECT_NEAR(radiance.z, 1.0f, 1e-5f);
+    }
+}
+
+TEST(ProbeImage, AngularMapPlacesDirections) {
+    TempDir dir;
+    LightProbe probe;
+    Diagnostics diagnostics;
+    // Value 255 · (column + 100 · row): the lookup tells where it sampled.
+    ASSERT_TRUE(probe.LoadProbeImage(
+        WriteProbe(dir, 40, 40, [](int x, int y) { return 255.0f * float(x + 100 * y); }),
+        diagnostics));
+    auto where = [&](Vec3 d) { return probe.LookupEnvironment(d).x; };
+    EXPECT_NEAR(where({0, 0, 1}), 20 + 100 * 20, 0.5f);   // centre
+    EXPECT_NEAR(where({1, 0, 0}), 30 + 100 * 20, 0.5f);   // x ≈ 0.75 W
+    EXPECT_NEAR(where({0, 1, 0}), 20 + 100 * 30, 0.5f);   // +y toward the bottom
+    EXPECT_NEAR(where({0, 0, -1}), 39 + 100 * 20, 0.5f);  // a fixed rim point
+    EXPECT_TRUE(std::isfinite(where({0, 0, 0})));
+    EXPECT_TRUE(std::isfinite(where({NAN, 0, 1})));
+}
+
+TEST(ProbeImage, BadFilesLeaveABlackEnvironment) {
+    TempDir dir;
+    std::string header = "PF\n2\n2\n-1.000000\n";
+    for (const std::string& content :
+         {std::string(""), std::string("P6\n2 2\n255\n"), header + std::string(47, '\0'),
+          std::string("PF\n0\n2\n-1\n"), std::string("PF\n-3\n2\n-1\n"),
+          std::string("PF\n99999999\n99999999\n-1\n"), std::string("PF 2 2"),
+          std::string("PF\n2x\n2\n-1\n") + std::string(48, '\0')}) {
+        LightProbe probe;
+        Diagnostics diagnostics;
+        EXPECT_FALSE(probe.LoadProbeImage(dir.Write("bad.pfm", content), diagnostics));
+        EXPECT_EQ(probe.LookupEnvironment({0, 0, 1}), Vec3{});
+        EXPECT_EQ(diagnostics.Entries().size(), 1u);
+    }
+    LightProbe probe;
+    Diagnostics diagnostics;
+    EXPECT_FALSE(probe.LoadProbeImage(dir.Path("missing.pfm"), diagnostics));
+    EXPECT_FALSE(probe.LoadProbeImage(dir.Root(), diagnostics));
+}
+
+TEST(ProbeImage, BigEndianAndSingleChannelFilesAreRead) {
+    TempDir dir;
+    std::string content = "PF\n1\n1\n1.0\n";
+    for (float v : {255.0f, 510.0f, 765.0f}) {
+        auto bits = std::bit_cast<std::uint32_t>(v);
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            content += static_cast<char>((bits >> shift) & 0xFF);
+        }
+    }
+    LightProbe probe;
+    Diagnostics diagnostics;
+    ASSERT_TRUE(probe.LoadProbeImage(dir.Write("be.pfm", content), diagnostics));
+    EXPECT_EQ(probe.green.At(0, 0), 510.0f);
+
+    std::string grey = "Pf\n1\n1\n-1\n";
+    float v = 255.0f;
+    char bytes[4];
+    std::memcpy(bytes, &v, 4);
+    grey.append(bytes, 4);
+    ASSERT_TRUE(probe.LoadProbeImage(dir.Write("grey.pfm", grey), diagnostics));
+    EXPECT_EQ(probe.LookupEnvironment({0, 0, 1}), (Vec3{1, 1, 1}));
+}
+
+TEST(SampleBicubic, IntegerCoordinatesReturnTheSample) {
+    FloatPlane plane;
+    plane.Create(5, 4);
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            plane.At(x, y) = float(x * x + 7 * y);
+        }
+    }
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            EXPECT_FLOAT_EQ(SampleBicubic(plane, float(x), float(y)), plane.At(x, y));
+        }
+    }
+}
+
+TEST(SampleBicubic, TinyPlanesNeverIndexOutside) {
+    for (auto [w, h] : {std::pair{1, 1}, std::pair{1, 3}, std::pair{2, 1}}) {
+        FloatPlane plane;
+        plane.Create(w, h);
+        plane.Fill(3.0f);
+        for (float x : {0.0f, 0.5f, 1.0f, 2.5f, -1.0f, NAN}) {
+            EXPECT_TRUE(std::isfinite(SampleBicubic(plane, x, x)));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lumeno
