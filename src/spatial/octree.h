@@ -1,0 +1,146 @@
+// Octree: the spatial index over the scene's hittable triangles, and the two
+// ray queries the light transport asks of the geometry (nearest hit and
+// occlusion).
+//
+// The tree covers a fixed world box, (−100, −100, −40) to (100, 100, 220),
+// whatever the scene. A node is split at the centre of its box while it holds
+// more than 10 triangles and is no deeper than 15; a triangle that touches
+// several children is listed in each, never copied or clipped. The queries
+// walk the tree front to back and stop at the first leaf that accepts a hit.
+//
+// Layout: the nodes live in one array (the eight children of a node are
+// neighbours), the leaves' lists are runs of one index array, and the ray test
+// reads a packed copy of each triangle's corner and edges. The full Triangle
+// is read only for the hit a query reports.
+//
+// Two query modes share one built tree:
+// - exact (FindNearestHit, IsOccluded): takes a number from queryCounter and
+//   stamps every triangle it meets with it, so that a triangle listed in
+//   several leaves is tested once per query. Single-threaded; the stamps also
+//   decide, in rare cases, that a farther hit is reported. Stamps are 16 bits
+//   and stop matching once the counter passes 65,535.
+// - parallel (the ...Parallel operations): neither reads nor writes the
+//   counter or the stamps, so any number of threads may query one tree. It
+//   gives the exact mode's answer for every query numbered above 65,535.
+// Neither mode allocates; the recursion is at most 17 nodes deep.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "scene/diagnostics.h"
+#include "scene/triangle.h"
+#include "spatial/ray.h"
+#include "spatial/triangle_intersection.h"
+
+namespace lumeno {
+
+inline constexpr Vec3 kRootBoxMin{-100.0f, -100.0f, -40.0f};
+inline constexpr Vec3 kRootBoxMax{100.0f, 100.0f, 220.0f};
+// Deepest node that may still be split (leaves reach depth 16).
+inline constexpr int kMaxSplitDepth = 15;
+// Most triangles a node keeps without being split.
+inline constexpr std::size_t kMaxLeafTriangles = 10;
+
+struct OctreeNode {
+    Vec3 boxMin;  // the node's box is closed: points on its faces belong to it
+    Vec3 boxMax;
+    Vec3 center;  // (boxMin + boxMax) · 0.5
+    // Inner node: index of child 0 (child i is at firstChild + i).
+    // Leaf: index of the first entry of its run in the reference array.
+    std::uint32_t first = 0;
+    std::uint32_t triangleCount = 0;  // leaves only
+    std::int16_t depth = 0;
+    std::uint8_t isLeaf = 0;
+};
+
+// The overlap test for a triangle none of whose corners lies in the closed
+// box [lo, hi]: true when an edge pierces a face (within 1e-6 of the box's
+// extent beyond the rim), a box edge pierces the triangle, or the triangle
+// lies in one of the box's face planes and overlaps that face.
+bool TriangleOverlapsBox(Vec3 p0, Vec3 p1, Vec3 p2, Vec3 lo, Vec3 hi);
+
+class Octree {
+  public:
+    // Bounds the memory of a build. Nodes and the triangle references held in
+    // lists at any one time (leaves plus the lists of nodes being split) are
+    // counted; a split that would exceed either count is not made, and every
+    // later node in depth-first order stays a leaf.
+    struct Budget {
+        std::size_t maxNodes;
+        std::size_t maxReferences;
+    };
+    // About 100 MiB of nodes and 128 MiB of references.
+    static constexpr Budget kDefaultBudget{std::size_t{1} << 21, std::size_t{1} << 25};
+
+    struct BuildStats {
+        std::size_t nodes = 0;
+        std::size_t leaves = 0;
+        std::size_t references = 0;  // entries of all leaf lists
+        int maxDepth = 0;
+        // Nodes left as leaves with more than 10 triangles because the budget
+        // was spent (0 for every tree that fits).
+        std::size_t leavesCutShort = 0;
+        bool budgetSpent = false;
+    };
+
+    Octree();
+
+    // Discards the previous tree and builds one over triangles, which must
+    // outlive the tree (or the next Build or Clear). Returns false when memory
+    // runs out: the tree is then empty, every query misses, and a diagnostic
+    // says why. A spent budget is reported too, but the build succeeds.
+    bool Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnostics = nullptr,
+               Budget budget = kDefaultBudget);
+
+    // Empties the tree: a root leaf with the fixed box and no triangles.
+    void Clear();
+
+    // Exact mode. The first triangle the ray meets (distance, point, normal,
+    // frame, texture coordinates, material, side) goes into hit.
+    bool FindNearestHit(const Ray& ray, HitRecord& hit);
+    // Exact mode. Whether a triangle lies on the segment from ray.origin
+    // towards target (shortened by 0.001); ray.direction must point at target.
+    bool IsOccluded(Vec3 target, const Ray& ray, HitRecord& hit);
+
+    // Parallel mode: the same queries without the counter and the stamps.
+    bool FindNearestHitParallel(const Ray& ray, HitRecord& hit) const;
+    bool IsOccludedParallel(Vec3 target, const Ray& ray, HitRecord& hit) const;
+
+    const OctreeNode& Root() const { return nodes_.front(); }
+    // Child i (0 … 7) of an inner node.
+    const OctreeNode& Child(const OctreeNode& node, int i) const {
+        return nodes_[node.first + static_cast<std::uint32_t>(i)];
+    }
+    // A leaf's triangles, in list order.
+    std::vector<const Triangle*> TrianglesOf(const OctreeNode& leaf) const;
+    const BuildStats& Stats() const { return stats_; }
+    // Bytes held by the tree's arrays.
+    std::size_t MemoryBytes() const;
+
+    // Number the next exact query takes; starts at 1, never reset, wraps
+    // around like a 32-bit two's-complement integer.
+    std::int32_t queryCounter = 1;
+
+  private:
+    struct Traversal;
+    class Builder;
+
+    template <bool kExact>
+    bool Query(HitRecord& hit) const;
+    template <bool kExact>
+    bool TraverseNode(const OctreeNode& node, float tx0, float ty0, float tz0, float tx1, float ty1,
+                      float tz1, const Traversal& traversal, HitRecord& hit) const;
+    template <bool kExact>
+    bool LeafTest(const OctreeNode& leaf, HitRecord& hit) const;
+
+    std::vector<OctreeNode> nodes_;
+    std::vector<std::uint32_t> references_;  // leaf runs of triangle indices
+    std::vector<Triangle*> triangles_;       // the built list, in its order
+    std::vector<TriangleEdges> edges_;       // packed ray-test data per index
+    BuildStats stats_;
+};
+
+}  // namespace lumeno

@@ -1,0 +1,288 @@
+// The two ray queries over the octree: parametric front-to-back traversal of
+// a ray mirrored into the all-positive octant, and the leaf test that accepts
+// only hits inside the leaf's own box (so the first accepting leaf holds the
+// nearest hit). Nothing here allocates.
+#include <algorithm>
+#include <cstdint>
+
+#include "spatial/octree.h"
+
+namespace lumeno {
+
+namespace {
+
+constexpr float kLeafSearchBound = 1e9f;
+constexpr float kParallelDirection = 1e-9f;
+constexpr float kParallelMidParameter = 1e9f;
+constexpr float kLeafBoxTolerance = 1e-7f;
+constexpr float kOcclusionShortening = 0.001f;
+
+bool InLeafBox(const OctreeNode& leaf, Vec3 p) {
+    return leaf.boxMin.x - kLeafBoxTolerance <= p.x && p.x <= leaf.boxMax.x + kLeafBoxTolerance &&
+           leaf.boxMin.y - kLeafBoxTolerance <= p.y && p.y <= leaf.boxMax.y + kLeafBoxTolerance &&
+           leaf.boxMin.z - kLeafBoxTolerance <= p.z && p.z <= leaf.boxMax.z + kLeafBoxTolerance;
+}
+
+// next(A → p, B → q, C → r) of the crossing order.
+int NextChild(float a, int p, float b, int q, float c, int r) {
+    if (a < b) {
+        return a < c ? p : r;
+    }
+    return b < c ? q : r;
+}
+
+constexpr int kEnd = 8;
+
+std::int32_t NextQueryNumber(std::int32_t counter) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(counter) + 1u);
+}
+
+}  // namespace
+
+// The mirrored origin and the axis masks of one query.
+struct Octree::Traversal {
+    Vec3 origin;
+    int mirrorMask = 0;
+    int parallelMask = 0;
+};
+
+template <bool kExact>
+bool Octree::LeafTest(const OctreeNode& leaf, HitRecord& hit) const {
+    const Ray& ray = hit.ray;
+    float best = kLeafSearchBound;
+    bool found = false;
+    // The hit the leaf reports, filled in full only once the leaf is done.
+    const Triangle* accepted = nullptr;
+    EdgeHit acceptedHit;
+    Vec3 acceptedPoint;
+
+    if (hit.candidate != nullptr) {
+        // Met by this ray in an earlier leaf, so hit again at the same
+        // parameter; it may have been stamped since, which is why it is
+        // carried here rather than found in the list.
+        TriangleEdges edges = EdgesOf(*hit.candidate);
+        EdgeHit g;
+        if (IntersectEdges(edges, ray.origin, ray.direction, 0.0f, kLeafSearchBound, g)) {
+            Vec3 point = HitPoint(edges, g);
+            if (g.t > 0.0f && InLeafBox(leaf, point)) {
+                best = g.t;
+                found = true;
+                accepted = hit.candidate;
+                acceptedHit = g;
+                acceptedPoint = point;
+            }
+        }
+    }
+
+    const std::uint32_t* refs = references_.data() + leaf.first;
+    for (std::uint32_t k = 0; k < leaf.triangleCount; ++k) {
+        std::uint32_t index = refs[k];
+        Triangle* triangle = triangles_[index];
+        if constexpr (kExact) {
+            if (static_cast<std::int32_t>(triangle->rayStamp) == hit.queryNumber) {
+                continue;  // tested by this query in an earlier leaf
+            }
+        }
+        const TriangleEdges& edges = edges_[index];
+        EdgeHit g;
+        // best is inclusive: a later triangle at the same distance wins.
+        if (!IntersectEdges(edges, ray.origin, ray.direction, 0.0f, best, g)) {
+            continue;
+        }
+        if (!(hit.maxDistance < 0.0f || hit.maxDistance > g.t)) {
+            continue;
+        }
+        hit.candidate = triangle;
+        if constexpr (kExact) {
+            triangle->rayStamp = static_cast<std::uint16_t>(hit.queryNumber);
+        }
+        best = g.t;
+        Vec3 point = HitPoint(edges, g);
+        // A blocking test takes any hit on the segment; a nearest-hit test
+        // only one inside this leaf, leaving others to the leaf that holds
+        // them.
+        if (hit.maxDistance > 0.0f || InLeafBox(leaf, point)) {
+            found = true;
+            accepted = triangle;
+            acceptedHit = g;
+            acceptedPoint = point;
+        }
+    }
+    if (found) {
+        FillHitRecord(*accepted, ray, acceptedHit, acceptedPoint, hit);
+    }
+    // A hit at parameter 0 (the ray starts on the triangle) is kept in the
+    // record but ends nothing: best is then 0.
+    return found && 0.0f < best && best < kLeafSearchBound;
+}
+
+template <bool kExact>
+bool Octree::TraverseNode(const OctreeNode& node, float tx0, float ty0, float tz0, float tx1,
+                          float ty1, float tz1, const Traversal& traversal, HitRecord& hit) const {
+    if (tx1 < 0.0f || ty1 < 0.0f || tz1 < 0.0f) {
+        return false;  // behind the origin
+    }
+    if (node.isLeaf != 0) {
+        return LeafTest<kExact>(node, hit);
+    }
+    float txm = (tx0 + tx1) * 0.5f;
+    float tym = (ty0 + ty1) * 0.5f;
+    float tzm = (tz0 + tz1) * 0.5f;
+    // Along an axis the ray does not move, the origin's side of the centre
+    // decides (an origin on the mid-plane counts as the upper side).
+    const Vec3& o = traversal.origin;
+    if ((traversal.parallelMask & 4) != 0) {
+        txm = node.center.x > o.x ? kParallelMidParameter : -kParallelMidParameter;
+    }
+    if ((traversal.parallelMask & 2) != 0) {
+        tym = node.center.y > o.y ? kParallelMidParameter : -kParallelMidParameter;
+    }
+    if ((traversal.parallelMask & 1) != 0) {
+        tzm = node.center.z > o.z ? kParallelMidParameter : -kParallelMidParameter;
+    }
+    int i;
+    if (tx0 > ty0 && tx0 > tz0) {
+        i = (tym < tx0 ? 2 : 0) + (tzm < tx0 ? 1 : 0);
+    } else if (ty0 > tz0) {
+        i = (txm < ty0 ? 4 : 0) + (tzm < ty0 ? 1 : 0);
+    } else {
+        i = (txm < tz0 ? 4 : 0) + (tym < tz0 ? 2 : 0);
+    }
+    const OctreeNode* children = nodes_.data() + node.first;
+    const int mirror = traversal.mirrorMask;
+    auto visit = [&](int child, float a0, float b0, float c0, float a1, float b1, float c1) {
+        return TraverseNode<kExact>(children[child ^ mirror], a0, b0, c0, a1, b1, c1, traversal,
+                                    hit);
+    };
+    while (i != kEnd) {
+        switch (i) {
+            case 0:
+                if (visit(0, tx0, ty0, tz0, txm, tym, tzm)) {
+                    return true;
+                }
+                i = NextChild(txm, 4, tym, 2, tzm, 1);
+                break;
+            case 1:
+                if (visit(1, tx0, ty0, tzm, txm, tym, tz1)) {
+                    return true;
+                }
+                i = NextChild(txm, 5, tym, 3, tz1, kEnd);
+                break;
+            case 2:
+                if (visit(2, tx0, tym, tz0, txm, ty1, tzm)) {
+                    return true;
+                }
+                i = NextChild(txm, 6, ty1, kEnd, tzm, 3);
+                break;
+            case 3:
+                if (visit(3, tx0, tym, tzm, txm, ty1, tz1)) {
+                    return true;
+                }
+                i = NextChild(txm, 7, ty1, kEnd, tz1, kEnd);
+                break;
+            case 4:
+                if (visit(4, txm, ty0, tz0, tx1, tym, tzm)) {
+                    return true;
+                }
+                i = NextChild(tx1, kEnd, tym, 6, tzm, 5);
+                break;
+            case 5:
+                if (visit(5, txm, ty0, tzm, tx1, tym, tz1)) {
+                    return true;
+                }
+                i = NextChild(tx1, kEnd, tym, 7, tz1, kEnd);
+                break;
+            case 6:
+                if (visit(6, txm, tym, tz0, tx1, ty1, tzm)) {
+                    return true;
+                }
+                i = NextChild(tx1, kEnd, ty1, kEnd, tzm, 7);
+                break;
+            default:
+                return visit(7, txm, tym, tzm, tx1, ty1, tz1);
+        }
+    }
+    return false;
+}
+
+template <bool kExact>
+bool Octree::Query(HitRecord& hit) const {
+    const OctreeNode& root = nodes_.front();
+    Traversal traversal;
+    Vec3 o = hit.ray.origin;
+    Vec3 d = hit.ray.direction;
+    float t0[3];
+    float t1[3];
+    for (int a = 0; a < 3; ++a) {
+        int bit = 4 >> a;
+        if (d[a] == 0.0f) {
+            d[a] = kParallelDirection;
+            traversal.parallelMask |= bit;
+        } else if (d[a] < 0.0f) {
+            o[a] = root.boxMin[a] + root.boxMax[a] - o[a];
+            d[a] = -d[a];
+            traversal.mirrorMask |= bit;
+        }
+        float inverse = 1.0f / d[a];
+        t0[a] = (root.boxMin[a] - o[a]) * inverse;
+        t1[a] = (root.boxMax[a] - o[a]) * inverse;
+    }
+    traversal.origin = o;
+    if (std::max({t0[0], t0[1], t0[2]}) < std::min({t1[0], t1[1], t1[2]})) {
+        return TraverseNode<kExact>(root, t0[0], t0[1], t0[2], t1[0], t1[1], t1[2], traversal, hit);
+    }
+    return false;
+}
+
+namespace {
+
+void StartNearestHit(const Ray& ray, HitRecord& hit) {
+    hit.distance = kNoHitDistance;
+    hit.maxDistance = -1.0f;
+    hit.candidate = nullptr;
+    hit.ray = ray;
+}
+
+void StartOcclusion(Vec3 target, const Ray& ray, HitRecord& hit) {
+    hit.candidate = nullptr;
+    hit.maxDistance = Length(target - ray.origin) - kOcclusionShortening;
+    hit.ray = ray;
+}
+
+}  // namespace
+
+bool Octree::FindNearestHit(const Ray& ray, HitRecord& hit) {
+    StartNearestHit(ray, hit);
+    hit.queryNumber = queryCounter;
+    queryCounter = NextQueryNumber(queryCounter);
+    return Query<true>(hit);
+}
+
+bool Octree::IsOccluded(Vec3 target, const Ray& ray, HitRecord& hit) {
+    StartOcclusion(target, ray, hit);
+    hit.queryNumber = queryCounter;
+    queryCounter = NextQueryNumber(queryCounter);
+    if (Query<true>(hit)) {
+        return true;
+    }
+    hit.distance = hit.maxDistance;
+    return false;
+}
+
+bool Octree::FindNearestHitParallel(const Ray& ray, HitRecord& hit) const {
+    StartNearestHit(ray, hit);
+    hit.queryNumber = 0;  // no number: stamps are neither read nor written
+    return Query<false>(hit);
+}
+
+bool Octree::IsOccludedParallel(Vec3 target, const Ray& ray, HitRecord& hit) const {
+    StartOcclusion(target, ray, hit);
+    hit.queryNumber = 0;
+    if (Query<false>(hit)) {
+        return true;
+    }
+    hit.distance = hit.maxDistance;
+    return false;
+}
+
+}  // namespace lumeno
