@@ -1,5 +1,6 @@
 #include "render/camera.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace lumeno {
@@ -20,6 +21,35 @@ void DeriveCameraBasis(Camera& camera) {
     camera.ez = ez;
     camera.ey = ey;
     camera.ex = Normalize(Cross(ey, ez));
+}
+
+Ray PrimaryRay(const Camera& camera, float u, float v) {
+    Vec3 direction = Normalize(camera.ex * u + camera.ey * v + camera.ez * camera.focus);
+    return {camera.position, direction};
+}
+
+ProjectedPoint ProjectPoint(const Camera& camera, Vec3 point, int width, int height) {
+    Vec3 d = point - camera.position;
+    float cz = DotZyx(d, camera.ez);
+    float sx = DotZyx(d, camera.ex) * camera.focus / cz;
+    float sy = DotZyx(d, camera.ey) * camera.focus / cz;
+    float minSide = static_cast<float>(width < height ? width : height);
+    ProjectedPoint projected;
+    projected.depth = cz;
+    projected.column = sx * minSide + static_cast<float>(width / 2);
+    projected.row = sy * minSide + static_cast<float>(height / 2);
+    return projected;
+}
+
+bool ProjectToPixel(const Camera& camera, Vec3 point, int width, int height, int& x, int& y) {
+    constexpr float kLimit = 1073741824.0f;  // 2^30
+    ProjectedPoint p = ProjectPoint(camera, point, width, height);
+    if (!(std::fabs(p.column) <= kLimit && std::fabs(p.row) <= kLimit)) {
+        return false;
+    }
+    x = static_cast<int>(p.column);
+    y = static_cast<int>(p.row);
+    return true;
 }
 
 std::string SizeTitle(int width, int height, std::size_t triangleCount) {

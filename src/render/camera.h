@@ -5,9 +5,11 @@
 // render pass turns pixels into primary rays with it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "scene/vec3.h"
+#include "spatial/ray.h"
 
 namespace lumeno {
 
@@ -29,6 +31,28 @@ struct Camera {
 // direction keeps the previous basis; a view direction parallel to up gets an
 // orthonormal right-handed basis around ez. Never produces a NaN.
 void DeriveCameraBasis(Camera& camera);
+
+// The primary ray through image-plane coordinates (U, V): from position along
+// normalize(ex · U + ey · V + ez · focus). U grows to the right and V
+// downwards; the shorter image side spans [−0.5, 0.5].
+Ray PrimaryRay(const Camera& camera, float u, float v);
+
+// Where a point lands in a width × height image, before truncation to a
+// pixel: column = sx · minSide + ⌊width/2⌋ and row = sy · minSide +
+// ⌊height/2⌋, with (sx, sy) its image-plane position at distance focus.
+// depth is its distance along ez; only points with a positive depth project
+// sensibly.
+struct ProjectedPoint {
+    float depth = 0.0f;
+    float column = 0.0f;
+    float row = 0.0f;
+};
+ProjectedPoint ProjectPoint(const Camera& camera, Vec3 point, int width, int height);
+
+// The pixel of ProjectPoint: both coordinates truncated toward zero.
+// Returns false, leaving x and y alone, when either is not a number or lies
+// beyond ±2^30, where no pixel of any image can be.
+bool ProjectToPixel(const Camera& camera, Vec3 point, int width, int height, int& x, int& y);
 
 // The title text "%d x % d:  %d triangles".
 std::string SizeTitle(int width, int height, std::size_t triangleCount);
