@@ -1,0 +1,52 @@
+// The viewpoint file "./out/view.txt": the camera stored as text so that a
+// view found with the mouse can be restored later. Five lines, each a key, a
+// blank and three numbers:
+//
+//   camera_pos <position>
+//   camera_ex <ex>
+//   camera_ey <ey>
+//   camera_ez <ez>
+//   look_at <position + ez>
+//
+// Numbers are written like printf's "%g" (6 significant digits) in the "C"
+// locale. Reading goes by position: the key words are skipped whatever they
+// say, and the five vectors land in position, ex, ey, ez and lookAt in that
+// order. The basis is taken as read (neither normalised nor re-derived).
+// The image size and focus are not part of the file.
+#pragma once
+
+#include <string>
+
+#include "render/camera.h"
+
+namespace lumeno {
+
+inline constexpr const char* kViewpointPath = "./out/view.txt";
+
+// The file's text for camera.
+std::string FormatViewpoint(const Camera& camera);
+
+// Writes the file for camera at path, creating its folder when missing. The
+// text goes to a temporary file beside it that is then renamed over path, so
+// a failed save leaves the previous file whole. Returns false with *error
+// (when given) saying why.
+bool SaveViewpoint(const Camera& camera, const std::string& path = kViewpointPath,
+                   std::string* error = nullptr);
+
+struct ViewpointLoadResult {
+    bool opened = false;
+    // How many of the five vectors were stored: position, ex, ey, ez, lookAt.
+    int vectorsRead = 0;
+    // Why reading stopped before the fifth vector (empty when all were read).
+    std::string error;
+};
+
+// Reads the file at path into camera. Reading stops at the end of the file
+// or at the first number that cannot be read (not a number, out of the
+// float range, infinite or NaN); the vectors read until then keep their new
+// values and the rest keep their old ones. A vector is stored only whole,
+// never with some of its three numbers. Keys of any length are skipped
+// without being stored.
+ViewpointLoadResult LoadViewpoint(Camera& camera, const std::string& path = kViewpointPath);
+
+}  // namespace lumeno
