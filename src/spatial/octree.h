@@ -72,8 +72,10 @@ class Octree {
         std::size_t maxNodes;
         std::size_t maxReferences;
     };
-    // About 100 MiB of nodes and 128 MiB of references.
-    static constexpr Budget kDefaultBudget{std::size_t{1} << 21, std::size_t{1} << 25};
+    // 8M nodes (384 MiB) and 32M references (128 MiB): room for meshes of
+    // several million triangles, while a pathological scene stops well short
+    // of exhausting memory.
+    static constexpr Budget kDefaultBudget{std::size_t{1} << 23, std::size_t{1} << 25};
 
     struct BuildStats {
         std::size_t nodes = 0;

@@ -266,20 +266,22 @@ TEST(OctreeBudget, AStackOfCoincidentCopiesIsCutShortWithADiagnostic) {
     EXPECT_FLOAT_EQ(hit.distance, 90.0f);
 }
 
-TEST(OctreeBudget, TheDefaultBudgetBoundsTheBuildOfOverlappingPanels) {
+TEST(OctreeBudget, OverlappingPanelsInOnePlaneStopAtTheNodeLimit) {
     Soup soup;
     // Eleven differently shaped panels in one plane: where they overlap no
-    // split ever separates them.
+    // split ever separates them, down to depth 16.
     for (int i = 0; i < 11; ++i) {
         float r = 60.0f + 3.0f * static_cast<float>(i);
         soup.Add({-r, -r, 10.3f}, {r, -r, 10.3f}, {-r, r, 10.3f});
     }
     Octree tree;
     Diagnostics diagnostics;
-    ASSERT_TRUE(tree.Build(soup.list, &diagnostics));
+    const Octree::Budget budget{100000, 1u << 22};
+    ASSERT_TRUE(tree.Build(soup.list, &diagnostics, budget));
     EXPECT_TRUE(tree.Stats().budgetSpent);
-    EXPECT_LE(tree.Stats().nodes, Octree::kDefaultBudget.maxNodes);
-    EXPECT_LE(tree.MemoryBytes(), std::size_t{400} << 20);
+    EXPECT_LE(tree.Stats().nodes, budget.maxNodes);
+    EXPECT_LE(tree.MemoryBytes(), 2 * (budget.maxNodes * sizeof(OctreeNode) +
+                                       budget.maxReferences * sizeof(std::uint32_t)));
     EXPECT_FALSE(diagnostics.Empty());
 }
 
