@@ -1,8 +1,46 @@
 #include "render/dib_image.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <new>
+#include <vector>
 
 namespace lumeno {
+namespace {
+
+constexpr int kFileHeaderSize = 14;
+constexpr int kInfoHeaderSize = 40;
+constexpr int kHeadersSize = kFileHeaderSize + kInfoHeaderSize;
+
+std::uint16_t ReadU16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t ReadU32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+std::int32_t ReadI32(const unsigned char* p) {
+    return static_cast<std::int32_t>(ReadU32(p));
+}
+
+// Closes the file on every way out of LoadFromFile.
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+bool Refuse(std::string* reason, std::string text) {
+    if (reason != nullptr) {
+        *reason = std::move(text);
+    }
+    return false;
+}
+
+}  // namespace
 
 bool DibImage::Allocate(int newWidth, int newHeight) {
     bits.reset();
@@ -59,6 +97,110 @@ bool DibImage::ToPlanes(FloatPlane& red, FloatPlane& green, FloatPlane& blue) co
             blue.At(x, y) = pixel[0];
         }
     }
+    return true;
+}
+
+bool DibImage::LoadFromFile(const std::string& fileName, std::string* reason) {
+    FileHandle file(std::fopen(fileName.c_str(), "rb"));
+    if (!file) {
+        return Refuse(reason, "cannot be opened");
+    }
+    struct stat info {};
+    if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return Refuse(reason, "is not a regular file");
+    }
+    const std::int64_t fileSize = info.st_size;
+
+    unsigned char headers[kHeadersSize];
+    if (fileSize < kHeadersSize || std::fread(headers, 1, kHeadersSize, file.get()) !=
+                                       static_cast<std::size_t>(kHeadersSize)) {
+        return Refuse(reason, "shorter than its headers promise: " + std::to_string(fileSize) +
+                                  " bytes, " + std::to_string(kHeadersSize) +
+                                  " needed for the file and info headers");
+    }
+    if (headers[0] != 'B' || headers[1] != 'M') {
+        return Refuse(reason, "not a BMP file (no \"BM\" signature)");
+    }
+    const unsigned char* infoBytes = headers + kFileHeaderSize;
+    const std::uint32_t pixelOffset = ReadU32(headers + 10);
+    const std::uint32_t infoSize = ReadU32(infoBytes);
+    const std::int32_t fileWidth = ReadI32(infoBytes + 4);
+    const std::int32_t fileHeight = ReadI32(infoBytes + 8);
+    const std::uint16_t bitCount = ReadU16(infoBytes + 14);
+    const std::uint32_t compression = ReadU32(infoBytes + 16);
+
+    if (infoSize < static_cast<std::uint32_t>(kInfoHeaderSize)) {
+        return Refuse(reason, "unsupported info header of " + std::to_string(infoSize) +
+                                  " bytes (at least 40 needed)");
+    }
+    if (compression != 0) {
+        return Refuse(reason, "compressed (compression code " + std::to_string(compression) + ")");
+    }
+    if (bitCount != 24 && bitCount != 8) {
+        return Refuse(reason, std::to_string(bitCount) +
+                                  " bits per pixel; only 24- and 8-bit bitmaps are read");
+    }
+    // A negative height marks rows stored top-down; its magnitude is taken in
+    // 64 bits so that -2^31 cannot overflow.
+    const bool topDown = fileHeight < 0;
+    const std::int64_t rowCount = topDown ? -std::int64_t{fileHeight} : std::int64_t{fileHeight};
+    if (fileWidth <= 0 || fileWidth > kMaxSide || rowCount == 0 || rowCount > kMaxSide) {
+        return Refuse(reason, "size " + std::to_string(fileWidth) + " x " +
+                                  std::to_string(fileHeight) + " outside 1 ... " +
+                                  std::to_string(kMaxSide) + " per side");
+    }
+    if (pixelOffset < static_cast<std::uint32_t>(kHeadersSize)) {
+        return Refuse(reason, "pixel data offset " + std::to_string(pixelOffset) +
+                                  " lies inside the headers");
+    }
+    const std::int64_t fileRowSize = bitCount == 24
+                                         ? (3 * std::int64_t{fileWidth} + 3) & ~std::int64_t{3}
+                                         : (std::int64_t{fileWidth} + 3) & ~std::int64_t{3};
+    const std::int64_t pixelEnd = std::int64_t{pixelOffset} + fileRowSize * rowCount;
+    if (fileSize < pixelEnd) {
+        return Refuse(reason, "shorter than its headers promise: " + std::to_string(fileSize) +
+                                  " bytes, pixel rows need " + std::to_string(pixelEnd));
+    }
+    if (fseeko(file.get(), static_cast<off_t>(pixelOffset), SEEK_SET) != 0) {
+        return Refuse(reason, "cannot seek to the pixel data");
+    }
+
+    DibImage loaded;
+    const int w = fileWidth;
+    const int h = static_cast<int>(rowCount);
+    if (!loaded.Allocate(w, h)) {
+        return Refuse(reason, "out of memory for " + std::to_string(w) + " x " + std::to_string(h) +
+                                  " pixels");
+    }
+    std::vector<unsigned char> indices;
+    if (bitCount == 8) {
+        indices.resize(static_cast<std::size_t>(fileRowSize));
+    }
+    for (int i = 0; i < h; ++i) {
+        std::uint8_t* row = loaded.PixelAt(0, topDown ? i : h - 1 - i);
+        bool complete;
+        if (bitCount == 24) {
+            // The file row and the image row have the same size, padding included.
+            complete = std::fread(row, 1, static_cast<std::size_t>(loaded.stride), file.get()) ==
+                       static_cast<std::size_t>(loaded.stride);
+        } else {
+            complete = std::fread(indices.data(), 1, indices.size(), file.get()) == indices.size();
+            for (int x = 0; complete && x < w; ++x) {
+                row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = indices[static_cast<std::size_t>(x)];
+            }
+        }
+        if (!complete) {
+            return Refuse(reason, "read error in pixel row " + std::to_string(i));
+        }
+    }
+
+    bits = std::move(loaded.bits);
+    infoHeader = loaded.infoHeader;
+    infoHeaderCopy = loaded.infoHeaderCopy;
+    fileHeader = loaded.fileHeader;
+    width = loaded.width;
+    height = loaded.height;
+    stride = loaded.stride;
     return true;
 }
 

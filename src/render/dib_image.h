@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "scene/float_plane.h"
 
@@ -65,6 +66,18 @@ class DibImage {
     // bytes into them as floats (0 … 255). The same plane may be given more
     // than once; it then ends up holding the last channel written (blue).
     bool ToPlanes(FloatPlane& red, FloatPlane& green, FloatPlane& blue) const;
+
+    // Reads an uncompressed BMP file of 24 or 8 bits per pixel into this
+    // image: 24-bit, top-down, blue-green-red, with headers as Allocate sets
+    // them. Rows stored bottom-up (positive height) and top-down (negative
+    // height) both land with the picture's top row first. An 8-bit file is
+    // read as grey levels equal to its colour indices; its palette is ignored.
+    // Returns false, leaving the image as it was, when the file cannot be
+    // opened or is refused: no "BM" signature, an info header shorter than 40
+    // bytes, compression, another depth, a side of 0 or above kMaxSide, or a
+    // file shorter than its headers promise. Sizes are checked before any
+    // memory is obtained. *reason, when given, then says why.
+    bool LoadFromFile(const std::string& fileName, std::string* reason = nullptr);
 
     bool Empty() const { return bits == nullptr; }
 

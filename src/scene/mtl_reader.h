@@ -1,8 +1,17 @@
 // MtlReader: reads the material libraries that OBJ files name into the
 // material table, and the bitmaps those materials name into the two texture
-// tables. It owns the tables, which keep their entries for the program's life.
+// tables. It owns the tables, which keep their entries for the program's life:
+// a later load finds its materials and textures again by name, so reading the
+// same library twice rewrites its materials in place and loads no bitmap twice.
+//
+// Keys: "newmtl", "Kd", "Ke", "Ks", "sigma_a", "sigma_s", "refraction",
+// "map_Kd", "map_Bump" and "sss"; every other key is ignored, and so is every
+// key before the file's first "newmtl". A material's kind follows whichever of
+// "Kd" (Diffuse), "Ke" (Emissive), "refraction" (Coated when > 0, else Glass)
+// and "sss" (Subsurface) comes last in its block.
 #pragma once
 
+#include <array>
 #include <string>
 
 #include "scene/diagnostics.h"
@@ -15,6 +24,7 @@ class MtlReader {
   public:
     // Reads one MTL file. fileName is resolved against directory, the
     // directory of the OBJ file that named it; so are the bitmaps it names.
+    // A file that cannot be opened changes nothing.
     void ReadMtl(const std::string& fileName, const std::string& directory,
                  Diagnostics& diagnostics);
 
@@ -28,5 +38,13 @@ class MtlReader {
     TextureTable diffuseTextures_;
     TextureTable bumpTextures_;
 };
+
+// Fills table[i], i = 0 … 254, with the reduced albedo whose total diffuse
+// reflectance under the dipole model is i / 255, for the index of refraction
+// eta, by bisection in 32-bit floats. When eta gives no positive finite
+// boundary term A = (1 + Fdr) / (1 − Fdr) (eta = 0, below about 0.732, above
+// about 3.85, NaN), the table is built for eta = 1 instead and false is
+// returned.
+bool BuildSssTable(float eta, std::array<float, kSssTableSize>& table);
 
 }  // namespace lumeno

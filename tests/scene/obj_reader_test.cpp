@@ -176,5 +176,46 @@ TEST(ObjReader, NumbersIgnoreTheProcessLocale) {
     EXPECT_EQ(tris[0]->p0.x, 0.5f);
 }
 
+TEST(ObjReader, MtllibReadsTheLibraryBesideTheObjFile) {
+    TempDir dir;
+    dir.Write("obj/a/m.mtl", "newmtl red\nKd 1 0 0\n");
+    std::string path = dir.Write("obj/a/m.obj",
+                                 "usemtl red\nmtllib m.mtl\n"
+                                 "v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\n"
+                                 "f 1//1 2//1 3//1\nusemtl red\nf 1//1 2//1 3//1\n");
+    Scene scene;
+    ObjReader reader;
+    Diagnostics diagnostics;
+    auto before = std::filesystem::current_path();
+    ASSERT_TRUE(reader.ReadObj(path, {}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, scene,
+                               TriangleList::Object, diagnostics));
+    EXPECT_EQ(std::filesystem::current_path(), before);
+    EXPECT_TRUE(diagnostics.Empty());
+    ASSERT_EQ(scene.objectTriangles.size(), 2u);
+    // A usemtl before its library was read finds nothing: the default grey.
+    EXPECT_EQ(scene.objectTriangles[0]->material, &reader.Mtl().Materials().Default());
+    const Material* red = scene.objectTriangles[1]->material;
+    EXPECT_EQ(red, reader.Mtl().Materials().Find("red"));
+    EXPECT_EQ(red->diffuse->kd, (Vec3{1, 0, 0}));
+}
+
+TEST(ObjReader, MtllibUsesItsFirstArgumentAsWrittenQuotesIncluded) {
+    ObjFixture f;
+    f.dir.Write("\"q.mtl\"", "newmtl quoted\n");
+    f.dir.Write("plain.mtl", "newmtl plain\n");
+    f.Read("mtllib \"q.mtl\"\nmtllib plain.mtl other.mtl\n");
+    EXPECT_NE(f.reader.Mtl().Materials().Find("quoted"), nullptr);
+    EXPECT_NE(f.reader.Mtl().Materials().Find("plain"), nullptr);
+    EXPECT_TRUE(f.diagnostics.Empty());
+}
+
+TEST(ObjReader, ANegativeRedKdFromALibraryHidesItsFaces) {
+    ObjFixture f;
+    f.dir.Write("m.mtl", "newmtl hidden\nKd -1 0 0\n");
+    EXPECT_TRUE(f.Read("mtllib m.mtl\nusemtl hidden\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\n"
+                       "f 1//1 2//1 3//1\n")
+                    .empty());
+}
+
 }  // namespace
 }  // namespace lumeno
