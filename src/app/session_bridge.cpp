@@ -1,0 +1,71 @@
+#include "session_bridge.h"
+
+#include <QThread>
+
+namespace lumeno::app {
+
+SessionBridge::SessionBridge(QObject* parent) : QObject(parent) {}
+
+bool SessionBridge::OnOwnThread() const {
+    return QThread::currentThread() == thread();
+}
+
+void SessionBridge::SetTitle(const std::string& title) {
+    bool signal = false;
+    {
+        std::lock_guard lock(mutex_);
+        title_ = QString::fromStdString(title);
+        signal = !titlePending_ || OnOwnThread();
+        titlePending_ = true;
+    }
+    if (signal) {
+        emit titleReady();
+    }
+}
+
+void SessionBridge::ShowImage(const DibImage& image) {
+    if (image.Empty()) {
+        return;
+    }
+    // A deep copy, made here on the caller's thread: the session goes on
+    // writing its bitmap while the window paints this one.
+    QImage copy =
+        QImage(image.bits.get(), image.width, image.height, image.stride, QImage::Format_BGR888)
+            .copy();
+    bool signal = false;
+    {
+        std::lock_guard lock(mutex_);
+        frame_ = std::move(copy);
+        signal = !framePending_ || OnOwnThread();
+        framePending_ = true;
+    }
+    if (signal) {
+        emit frameReady();
+    }
+}
+
+QImage SessionBridge::TakeFrame() {
+    std::lock_guard lock(mutex_);
+    framePending_ = false;
+    return frame_;
+}
+
+QString SessionBridge::TakeTitle() {
+    std::lock_guard lock(mutex_);
+    titlePending_ = false;
+    return title_;
+}
+
+void SessionBridge::PassFinished(int passCounter) {
+    emit passFinished(passCounter);
+}
+
+void SessionBridge::WorkerStopped(bool complete) {
+    emit workerStopped(complete);
+}
+
+void SessionBridge::Message(const std::string& text) {
+    emit message(QString::fromStdString(text));
+}
+
+}  // namespace lumeno::app

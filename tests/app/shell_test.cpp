@@ -1,0 +1,402 @@
+// The desktop shell, driven through its commands and mouse events on the
+// offscreen platform: the render window's size, title and reuse, a render
+// from start to completion, mouse steering, the viewpoint commands, and how
+// a camera change or quitting stops a running worker.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <cmath>
+#include <memory>
+
+#include "commands.h"
+#include "form_view.h"
+#include "main_frame.h"
+#include "render/image_output.h"
+#include "render_window.h"
+
+using namespace lumeno;
+using namespace lumeno::app;
+
+namespace {
+
+void WriteText(const QString& path, const QByteArray& text) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(text), text.size());
+}
+
+// A scene of one square of two triangles in front of a camera at (0, 0, −5)
+// looking along +z, whose basis is therefore ex = (1, 0, 0), ey = (0, 1, 0),
+// ez = (0, 0, 1).
+void WriteScene(int width, int height) {
+    WriteText("obj/quad.obj",
+              "v -1 -1 0\nv 1 -1 0\nv 1 1 0\nv -1 1 0\nvn 0 0 -1\n"
+              "f 1//1 2//1 3//1\nf 1//1 3//1 4//1\n");
+    WriteText("scene/scene.txt", QStringLiteral("camera_pos 0 0 -5\nlook_at 0 0 0\nsize %1 %2\n"
+                                                "obj obj/quad.obj\nobj_end\n")
+                                     .arg(width)
+                                     .arg(height)
+                                     .toUtf8());
+}
+
+// A uniform white environment without probe lights.
+void WriteProbe() {
+    QDir().mkpath("ibl");
+    FloatPlane plane;
+    QVERIFY(plane.Create(4, 4));
+    plane.Fill(255.0f);
+    QVERIFY(WritePfm("ibl/grace_probe.pfm", plane, plane, plane, 1.0f));
+    WriteText("ibl/grace.txt", "1 0\n0 -1 0 0 0 0 1 1 1\n");
+}
+
+void SendMouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButton button,
+               Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QMouseEvent event(type, QPointF(at), widget->mapToGlobal(QPointF(at)), button, buttons,
+                      modifiers);
+    QApplication::sendEvent(widget, &event);
+}
+
+void Press(QWidget* w, QPoint at, Qt::MouseButton button) {
+    SendMouse(w, QEvent::MouseButtonPress, at, button, button);
+}
+void Move(QWidget* w, QPoint at, Qt::MouseButtons held, Qt::KeyboardModifiers modifiers = {}) {
+    SendMouse(w, QEvent::MouseMove, at, Qt::NoButton, held, modifiers);
+}
+void Release(QWidget* w, QPoint at, Qt::MouseButton button) {
+    SendMouse(w, QEvent::MouseButtonRelease, at, button, Qt::NoButton);
+}
+
+bool Near(Vec3 a, Vec3 b, float tolerance = 1e-4f) {
+    return std::fabs(a.x - b.x) <= tolerance && std::fabs(a.y - b.y) <= tolerance &&
+           std::fabs(a.z - b.z) <= tolerance;
+}
+
+QByteArray Describe(Vec3 v) {
+    return QByteArray::number(v.x) + " " + QByteArray::number(v.y) + " " + QByteArray::number(v.z);
+}
+
+#define VERIFY_NEAR(actual, expected) \
+    QVERIFY2(Near((actual), (expected)), Describe(actual).constData())
+
+void ResetCamera(Camera& camera) {
+    camera.position = {0, 0, -5};
+    camera.ex = {1, 0, 0};
+    camera.ey = {0, 1, 0};
+    camera.ez = {0, 0, 1};
+}
+
+}  // namespace
+
+class ShellTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        previous_ = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir_->path()));
+    }
+    void cleanup() {
+        QDir::setCurrent(previous_);
+        dir_.reset();
+    }
+
+    void theToolBarHoldsTheSixCommandsInOrder() {
+        CMainFrame frame;
+        QList<int> ids;
+        for (QAction* action : frame.ToolBar()->actions()) {
+            ids << (action->isSeparator() ? 0 : action->data().toInt());
+        }
+        QCOMPARE(ids, (QList<int>{kIdFileOpen, kIdFileSave, 0, kIdSceneLoad, kIdRender, 0,
+                                  kIdSaveViewpoint, kIdLoadViewpoint}));
+        QAction* render = frame.Command(kIdRender);
+        QCOMPARE(render->toolTip(), QStringLiteral("レンダリング"));
+        QCOMPARE(frame.Command(kIdFileOpen)->statusTip(), QStringLiteral("既存のﾌｧｲﾙを開く"));
+        QCOMPARE(frame.Command(kIdFileOpen)->toolTip(), QStringLiteral("開く"));
+        QCOMPARE(frame.Command(kIdSaveViewpoint)->statusTip(), QStringLiteral("視点の保存"));
+        QVERIFY(render->isCheckable());
+        // Nothing to render before a scene is loaded.
+        QVERIFY(!render->isEnabled());
+        QVERIFY(frame.View()->RenderWindow() == nullptr);
+    }
+
+    void sceneLoadSizesTheRenderWindowAndSetsItsTitle() {
+        WriteScene(64, 48);
+        CMainFrame frame;
+        frame.Command(kIdSceneLoad)->trigger();
+        CMainView* window = frame.View()->RenderWindow();
+        QVERIFY(window != nullptr);
+        QVERIFY(window->isVisible());
+        QCOMPARE(window->size(), QSize(64, 48));
+        QCOMPARE(window->windowTitle(), QStringLiteral("64 x  48:  2 triangles"));
+        QVERIFY(frame.Command(kIdRender)->isEnabled());
+        // The preview: black edges on white, one pixel per image pixel.
+        QCOMPARE(window->Frame().size(), QSize(64, 48));
+        QCOMPARE(window->Frame().pixelColor(1, 1), QColor(Qt::white));
+        // The square spans columns 22 … 41 at row 24 (0.2 · 48 either side).
+        QCOMPARE(window->Frame().pixelColor(22, 24), QColor(Qt::black));
+    }
+
+    void aSecondLoadReusesAndResizesTheSameWindow() {
+        WriteScene(64, 48);
+        CMainFrame frame;
+        frame.Command(kIdSceneLoad)->trigger();
+        CMainView* first = frame.View()->RenderWindow();
+        WriteScene(40, 30);
+        frame.Command(kIdSceneLoad)->trigger();
+        QCOMPARE(frame.View()->RenderWindow(), first);
+        QCOMPARE(frame.View()->findChildren<CMainView*>().size(), 1);
+        QCOMPARE(first->size(), QSize(40, 30));
+        QCOMPARE(first->Frame().size(), QSize(40, 30));
+        QCOMPARE(first->windowTitle(), QStringLiteral("40 x  30:  2 triangles"));
+    }
+
+    void aMissingSceneFileStillGivesTheDefaultWindowAndSaysWhy() {
+        CMainFrame frame;
+        frame.Command(kIdSceneLoad)->trigger();
+        CMainView* window = frame.View()->RenderWindow();
+        QVERIFY(window != nullptr);
+        QCOMPARE(window->size(), QSize(320, 240));
+        QCOMPARE(window->windowTitle(), QStringLiteral("320 x  240:  0 triangles"));
+        QVERIFY(!frame.View()->Messages().isEmpty());
+        QVERIFY(frame.View()->Messages().front().contains("cannot open the scene file"));
+    }
+
+    void renderRunsATinySceneToCompletion() {
+        WriteScene(40, 30);
+        WriteProbe();
+        CMainFrame frame(ShellOptions{RenderMode::Exact, 0});
+        frame.Command(kIdSceneLoad)->trigger();
+        QAction* render = frame.Command(kIdRender);
+        render->trigger();
+        QVERIFY(render->isChecked());
+        QCOMPARE(frame.RenderStatusText(),
+                 QStringLiteral("レンダリング中: 厳密モード, 1 スレッド"));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!render->isChecked(), 300000);
+        CMainView* window = frame.View()->RenderWindow();
+        QVERIFY(!window->Session().WorkerRunning());
+        QCOMPARE(window->Session().passCounter, 1601);
+        QTRY_COMPARE(window->windowTitle(), QStringLiteral("path = 1600 / 1600"));
+        QVERIFY(frame.RenderStatusText().isEmpty());
+        QVERIFY(QFile::exists("out/path_trace_16.pfm"));
+        QVERIFY(QFile::exists("out/path_trace_1600.pfm"));
+        QVERIFY(!QFile::exists("out/path_trace_1601.pfm"));
+        // A white environment seen around a grey square: the picture is lit.
+        QCOMPARE(window->Frame().pixelColor(0, 0), QColor(Qt::white));
+    }
+
+    void mouseDragsSteerTheCamera() {
+        WriteScene(200, 150);
+        CMainFrame frame;
+        frame.Command(kIdSceneLoad)->trigger();
+        CMainView* window = frame.View()->RenderWindow();
+        Camera& camera = frame.View()->GetScene().camera;
+        VERIFY_NEAR(camera.ex, (Vec3{1, 0, 0}));
+        const QImage preview = window->Frame();
+
+        // Within the threshold nothing happens; (+50, 0) from the press
+        // turns the view one radian to the left.
+        Press(window, {10, 10}, Qt::LeftButton);
+        Move(window, {12, 12}, Qt::LeftButton);
+        VERIFY_NEAR(camera.ez, (Vec3{0, 0, 1}));
+        QCOMPARE(window->Drag().lastX, 10);
+        Move(window, {60, 10}, Qt::LeftButton);
+        VERIFY_NEAR(camera.ez, (Vec3{-0.841471f, 0, 0.540302f}));
+        VERIFY_NEAR(camera.ex, (Vec3{0.540302f, 0, 0.841471f}));
+        QVERIFY(window->Frame() != preview);  // the preview follows the camera
+        Release(window, {60, 10}, Qt::LeftButton);
+
+        // 100 pixels in one event still turn one radian.
+        ResetCamera(camera);
+        Press(window, {0, 50}, Qt::LeftButton);
+        Move(window, {100, 50}, Qt::LeftButton);
+        VERIFY_NEAR(camera.ez, (Vec3{-0.841471f, 0, 0.540302f}));
+        Release(window, {100, 50}, Qt::LeftButton);
+
+        // An exact diagonal turns about ex: the view looks down.
+        ResetCamera(camera);
+        Press(window, {20, 20}, Qt::LeftButton);
+        Move(window, {30, 30}, Qt::LeftButton);
+        VERIFY_NEAR(camera.ex, (Vec3{1, 0, 0}));
+        VERIFY_NEAR(camera.ez, (Vec3{0, std::sin(0.2f), std::cos(0.2f)}));
+        Release(window, {30, 30}, Qt::LeftButton);
+
+        // Control + (+10, 0) pans by −0.6 ex.
+        ResetCamera(camera);
+        Press(window, {20, 20}, Qt::LeftButton);
+        Move(window, {30, 20}, Qt::LeftButton, Qt::ControlModifier);
+        VERIFY_NEAR(camera.position, (Vec3{-0.6f, 0, -5}));
+        VERIFY_NEAR(camera.ez, (Vec3{0, 0, 1}));
+        Release(window, {30, 20}, Qt::LeftButton);
+
+        // The right button dollies by 0.05 per pixel down, at most 10.
+        ResetCamera(camera);
+        Press(window, {50, 0}, Qt::RightButton);
+        Move(window, {50, 10}, Qt::RightButton);  // D = 10: not yet
+        VERIFY_NEAR(camera.position, (Vec3{0, 0, -5}));
+        Move(window, {50, 40}, Qt::RightButton);
+        VERIFY_NEAR(camera.position, (Vec3{0, 0, -3}));
+        Move(window, {50, 440}, Qt::RightButton);
+        VERIFY_NEAR(camera.position, (Vec3{0, 0, 7}));
+        Release(window, {50, 440}, Qt::RightButton);
+        QCOMPARE(window->Drag().dragMode, kDragNone);
+    }
+
+    void aReleaseOutsideTheWindowEndsTheDrag() {
+        WriteScene(100, 80);
+        CMainFrame frame;
+        frame.Command(kIdSceneLoad)->trigger();
+        CMainView* window = frame.View()->RenderWindow();
+        Camera& camera = frame.View()->GetScene().camera;
+
+        Press(window, {10, 10}, Qt::LeftButton);
+        QCOMPARE(window->Drag().dragMode, kDragLeft);
+        Release(window, {-300, -200}, Qt::LeftButton);
+        QCOMPARE(window->Drag().dragMode, kDragNone);
+        Move(window, {80, 10}, Qt::NoButton);
+        VERIFY_NEAR(camera.ez, (Vec3{0, 0, 1}));
+
+        // A release the window never saw: the next move without the button
+        // ends the drag instead of turning the camera.
+        Press(window, {10, 10}, Qt::RightButton);
+        Move(window, {10, 70}, Qt::NoButton);
+        QCOMPARE(window->Drag().dragMode, kDragNone);
+        VERIFY_NEAR(camera.position, (Vec3{0, 0, -5}));
+    }
+
+    void theViewpointComesBackAfterTurning() {
+        WriteScene(64, 48);
+        CMainFrame frame;
+        frame.Command(kIdSceneLoad)->trigger();
+        CMainView* window = frame.View()->RenderWindow();
+        Camera& camera = frame.View()->GetScene().camera;
+        const QImage saved = window->Frame();
+
+        frame.Command(kIdSaveViewpoint)->trigger();
+        QVERIFY(QFile::exists("out/view.txt"));
+        Press(window, {0, 0}, Qt::LeftButton);
+        Move(window, {20, 7}, Qt::LeftButton);
+        Release(window, {20, 7}, Qt::LeftButton);
+        QVERIFY(!Near(camera.ez, {0, 0, 1}));
+        QVERIFY(window->Frame() != saved);
+
+        frame.Command(kIdLoadViewpoint)->trigger();
+        VERIFY_NEAR(camera.position, (Vec3{0, 0, -5}));
+        VERIFY_NEAR(camera.ex, (Vec3{1, 0, 0}));
+        VERIFY_NEAR(camera.ez, (Vec3{0, 0, 1}));
+        VERIFY_NEAR(camera.lookAt, (Vec3{0, 0, -4}));  // one unit ahead of the eye
+        QCOMPARE(window->Frame(), saved);
+        QVERIFY(!window->Session().accumulationReady);
+    }
+
+    void viewpointFilesLoadByPosition() {
+        WriteScene(64, 48);
+        CMainFrame frame;
+        frame.Command(kIdSceneLoad)->trigger();
+        Camera& camera = frame.View()->GetScene().camera;
+
+        WriteText("out/view.txt",
+                  "camra_pos 1 2 3\ncamera_x 0 0 -1\nkey 0 1 0\nez 1 0 0\nlok_at 2 2 3\n");
+        frame.Command(kIdLoadViewpoint)->trigger();
+        QCOMPARE(camera.position, (Vec3{1, 2, 3}));
+        QCOMPARE(camera.ex, (Vec3{0, 0, -1}));
+        QCOMPARE(camera.ey, (Vec3{0, 1, 0}));
+        QCOMPARE(camera.ez, (Vec3{1, 0, 0}));
+        QCOMPARE(camera.lookAt, (Vec3{2, 2, 3}));
+
+        // Three lines: ez and lookAt stay, and the user is told.
+        WriteText("out/view.txt", "camera_pos 4 5 6\ncamera_ex 1 0 0\ncamera_ey 0 -1 0\n");
+        frame.Command(kIdLoadViewpoint)->trigger();
+        QCOMPARE(camera.position, (Vec3{4, 5, 6}));
+        QCOMPARE(camera.ex, (Vec3{1, 0, 0}));
+        QCOMPARE(camera.ey, (Vec3{0, -1, 0}));
+        QCOMPARE(camera.ez, (Vec3{1, 0, 0}));
+        QCOMPARE(camera.lookAt, (Vec3{2, 2, 3}));
+        QVERIFY(frame.View()->Messages().back().contains("3 of 5"));
+    }
+
+    void loadViewpointBeforeASceneLoadSetsTheCameraOnly() {
+        WriteText("out/view.txt",
+                  "camera_pos 1 2 3\ncamera_ex 0 0 1\ncamera_ey 0 1 0\ncamera_ez -1 0 0\n"
+                  "look_at 0 2 3\n");
+        CMainFrame frame;
+        frame.Command(kIdLoadViewpoint)->trigger();
+        QVERIFY(frame.View()->RenderWindow() == nullptr);
+        const Camera& camera = frame.View()->GetScene().camera;
+        QCOMPARE(camera.position, (Vec3{1, 2, 3}));
+        QCOMPARE(camera.ez, (Vec3{-1, 0, 0}));
+        QVERIFY(!frame.Command(kIdRender)->isEnabled());
+    }
+
+    void aCameraChangeWhileRenderingCancelsThePassAndTheNextRenderStartsAfresh() {
+        WriteScene(200, 150);
+        WriteProbe();
+        CMainFrame frame(ShellOptions{RenderMode::Exact, 0});
+        frame.Command(kIdSceneLoad)->trigger();
+        CMainView* window = frame.View()->RenderWindow();
+        RenderSession& session = window->Session();
+        QAction* render = frame.Command(kIdRender);
+        QSignalSpy passes(window, &CMainView::passFinished);
+
+        render->trigger();
+        QVERIFY(render->isChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(passes.count() >= 1, 300000);
+
+        Press(window, {10, 10}, Qt::LeftButton);
+        Move(window, {60, 10}, Qt::LeftButton);
+        Release(window, {60, 10}, Qt::LeftButton);
+        // Off at once, the worker gone, the preview of the turned camera shown.
+        QVERIFY(!render->isChecked());
+        QVERIFY(!session.Enabled());
+        QVERIFY(!session.WorkerRunning());
+        QVERIFY(!session.accumulationReady);
+        QVERIFY(frame.RenderStatusText().isEmpty());
+        // Whatever the worker reported before it stopped arrives now; the
+        // cancelled pass counted nowhere, and the preview's title stays.
+        QCoreApplication::processEvents();
+        QCOMPARE(session.passCounter, passes.last().at(0).toInt());
+        QCOMPARE(window->windowTitle(), QStringLiteral("200 x  150:  2 triangles"));
+
+        passes.clear();
+        render->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(passes.count() >= 1, 300000);
+        // The first pass of the new start was pass 1.
+        QCOMPARE(passes.first().at(0).toInt(), 2);
+        // A scene load while rendering stops the worker before it loads.
+        frame.Command(kIdSceneLoad)->trigger();
+        QVERIFY(!render->isChecked());
+        QVERIFY(!session.WorkerRunning());
+        QCOMPARE(window->windowTitle(), QStringLiteral("200 x  150:  2 triangles"));
+    }
+
+    void quittingWhileRenderingStopsTheWorkerFirst() {
+        WriteScene(200, 150);
+        WriteProbe();
+        auto frame = std::make_unique<CMainFrame>(ShellOptions{RenderMode::Parallel, 2});
+        frame->Command(kIdSceneLoad)->trigger();
+        QSignalSpy passes(frame->View()->RenderWindow(), &CMainView::passFinished);
+        frame->Command(kIdRender)->trigger();
+        QCOMPARE(frame->RenderStatusText(),
+                 QStringLiteral("レンダリング中: 並列モード, 2 スレッド"));
+        QTRY_VERIFY_WITH_TIMEOUT(passes.count() >= 1, 300000);
+        // Destroying the frame joins the worker before the scene, the
+        // readers and the session go; the sanitizer build checks the rest.
+        frame.reset();
+        QCoreApplication::processEvents();
+    }
+
+  private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString previous_;
+};
+
+QTEST_MAIN(ShellTest)
+#include "shell_test.moc"
