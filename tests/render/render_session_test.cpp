@@ -232,14 +232,26 @@ TEST(RenderSession, CancelAbandonsThePassWithoutCountingIt) {
     SessionFixture f;
     ASSERT_TRUE(f.session.SetImageSize(4, 90));
     std::size_t titlesBefore = f.display.titles.size();
-    f.display.onShow = [&] { std::thread([&] { f.session.Cancel(); }).detach(); };
+    // Cancel from another thread while the worker is inside its first pass;
+    // the worker waits at that refresh until the cancel has switched
+    // rendering off (which Cancel does before it waits for the worker).
+    std::thread canceller;
+    f.display.onShow = [&] {
+        if (!canceller.joinable()) {
+            canceller = std::thread([&] { f.session.Cancel(); });
+            while (f.session.Enabled()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        }
+    };
     ASSERT_TRUE(f.session.OnRender());
     ASSERT_TRUE(f.listener.WaitForStop());
-    f.session.Cancel();
+    canceller.join();
     EXPECT_EQ(f.session.passCounter, 1);
     EXPECT_FALSE(f.session.accumulationReady);
     EXPECT_EQ(f.display.titles.size(), titlesBefore);
     EXPECT_FALSE(f.session.Enabled());
+    EXPECT_FALSE(f.session.WorkerRunning());
 }
 
 TEST(RenderSession, CameraChangeRestartsAtPassOneWithoutRebuilding) {
