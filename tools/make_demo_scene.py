@@ -191,7 +191,7 @@ sss
 newmtl lamp
 Ke 10
 """)
-    write("obj/floor.obj", grid(24.0, 16, "checker", "materials.mtl", 8.0))
+    write("obj/floor.obj", grid(24.0, 16, "checker", "materials.mtl", 1.0))
     write("obj/stone.obj", sphere(0.9, 32, 20, "stone", "materials.mtl"))
     write("obj/lacquer.obj", sphere(0.8, 32, 20, "lacquer", "materials.mtl"))
     write("obj/glass.obj", sphere(0.8, 32, 20, "glass", "materials.mtl"))
@@ -202,7 +202,9 @@ Ke 10
         light = ((x // 16) + (y // 16)) % 2 == 0
         return (225, 220, 205) if light else (60, 70, 90)
 
-    bmp24("obj/checker.bmp", 64, 64, checker)
+    # Texture coordinates outside 0 … 1 take the edge texel, so the map holds
+    # all 8 × 8 checks itself.
+    bmp24("obj/checker.bmp", 128, 128, checker)
     bumps = [[random.randint(0, 255) for _ in range(130)] for _ in range(66)]
 
     def bump(x, y):
