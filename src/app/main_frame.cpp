@@ -14,6 +14,7 @@
 
 #include "commands.h"
 #include "icons.h"
+#include "render_window.h"
 
 #ifndef LUMENO_VERSION
 #define LUMENO_VERSION "0"
@@ -201,6 +202,11 @@ void CMainFrame::RefreshMessages() {
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
     view_->Shutdown();
+    // Closing the main frame ends the application: the render window, a
+    // window of its own, must not keep it running.
+    if (CMainView* window = view_->RenderWindow()) {
+        window->hide();
+    }
     QMainWindow::closeEvent(event);
 }
 

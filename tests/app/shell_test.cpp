@@ -387,6 +387,14 @@ class ShellTest : public QObject {
         QCOMPARE(frame->RenderStatusText(),
                  QStringLiteral("レンダリング中: 並列モード, 2 スレッド"));
         QTRY_VERIFY_WITH_TIMEOUT(passes.count() >= 1, 300000);
+        // Closing the main frame stops the worker and takes the render
+        // window along, so that no window keeps the application running.
+        CMainView* window = frame->View()->RenderWindow();
+        QVERIFY(frame->close());
+        QVERIFY(!window->Session().WorkerRunning());
+        QVERIFY(!window->isVisible());
+        frame->Command(kIdRender)->trigger();
+        QVERIFY(window->Session().WorkerRunning() || window->Session().Enabled());
         // Destroying the frame joins the worker before the scene, the
         // readers and the session go; the sanitizer build checks the rest.
         frame.reset();
