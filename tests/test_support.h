@@ -2,10 +2,21 @@
 // file writing/reading in one call.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <string_view>
 
+#include "scene/vec3.h"
+
 namespace lumeno::testing {
+
+// Each component of actual lies within tolerance of expected's.
+inline void ExpectNear(Vec3 actual, Vec3 expected, float tolerance = 1e-6f) {
+    EXPECT_NEAR(actual.x, expected.x, tolerance);
+    EXPECT_NEAR(actual.y, expected.y, tolerance);
+    EXPECT_NEAR(actual.z, expected.z, tolerance);
+}
 
 class TempDir {
   public:

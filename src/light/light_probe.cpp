@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "render/image_output.h"
 #include "scene/number_parse.h"
 
 namespace lumeno {
@@ -23,40 +24,17 @@ bool IsSpace(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-// The next whitespace-separated header token, at most 64 characters; empty at
-// the end of the file or when the token is longer (no header token is).
+// Header tokens are short; light-list numbers too.
+constexpr std::size_t kMaxTokenLength = 64;
+
 std::string NextHeaderToken(std::FILE* file) {
-    int c = std::fgetc(file);
-    while (c != EOF && IsSpace(c)) {
-        c = std::fgetc(file);
-    }
-    std::string token;
-    while (c != EOF && !IsSpace(c)) {
-        if (token.size() >= 64) {
-            return {};
-        }
-        token += static_cast<char>(c);
-        c = std::fgetc(file);
-    }
-    if (c != EOF) {
-        std::ungetc(c, file);
-    }
-    return token;
+    return ReadHeaderToken(file, kMaxTokenLength);
 }
 
-// A positive decimal image side, or -1.
+// A positive image side, or -1.
 int ParseSide(const std::string& token) {
-    if (token.empty() || token.size() > 9) {
-        return -1;
-    }
-    int value = 0;
-    for (char c : token) {
-        if (c < '0' || c > '9') {
-            return -1;
-        }
-        value = value * 10 + (c - '0');
-    }
-    return value > 0 ? value : -1;
+    std::int64_t side = ParseImageSide(token);
+    return side > 0 ? static_cast<int>(side) : -1;
 }
 
 float ReadFloat(const unsigned char* bytes, bool bigEndian) {

@@ -27,7 +27,44 @@ bool Fail(std::string* error, const std::string& message) {
     return false;
 }
 
+bool IsHeaderSpace(int c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
 }  // namespace
+
+std::string ReadHeaderToken(std::FILE* file, std::size_t maxLength) {
+    int c = std::fgetc(file);
+    while (c != EOF && IsHeaderSpace(c)) {
+        c = std::fgetc(file);
+    }
+    std::string token;
+    while (c != EOF && !IsHeaderSpace(c)) {
+        if (token.size() >= maxLength) {
+            return {};
+        }
+        token += static_cast<char>(c);
+        c = std::fgetc(file);
+    }
+    if (c != EOF) {
+        std::ungetc(c, file);
+    }
+    return token;
+}
+
+std::int64_t ParseImageSide(const std::string& token) {
+    if (token.empty() || token.size() > 9) {
+        return -1;
+    }
+    std::int64_t value = 0;
+    for (char c : token) {
+        if (c < '0' || c > '9') {
+            return -1;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
 
 bool WritePfm(const std::string& path, const FloatPlane& red, const FloatPlane& green,
               const FloatPlane& blue, float n, std::string* error) {

@@ -5,6 +5,8 @@
 // little-endian 32-bit floats (red, green, blue), bottom row first.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "scene/float_plane.h"
@@ -18,6 +20,15 @@ namespace lumeno {
 // reason in *error (when given) and leaves the target as it was.
 bool WritePfm(const std::string& path, const FloatPlane& red, const FloatPlane& green,
               const FloatPlane& blue, float n, std::string* error = nullptr);
+
+// Reading PFM headers. The next token after optional white space, of at most
+// maxLength characters; empty at the end of the file or when the token is
+// longer (no valid header token is). The white space after it stays unread.
+std::string ReadHeaderToken(std::FILE* file, std::size_t maxLength);
+
+// A header's width or height: decimal digits without sign (at most nine), or
+// −1 for anything else.
+std::int64_t ParseImageSide(const std::string& token);
 
 // The extended Reinhard curve with white point 0.9, scaled by 10000:
 // a × (a × 1.2345679 + 1) / (a + 1) × 10000, in single precision.

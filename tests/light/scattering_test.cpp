@@ -1,4 +1,5 @@
 #include "light/scattering.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -7,11 +8,7 @@
 namespace lumeno {
 namespace {
 
-void ExpectNear(Vec3 actual, Vec3 expected, float tolerance = 1e-6f) {
-    EXPECT_NEAR(actual.x, expected.x, tolerance);
-    EXPECT_NEAR(actual.y, expected.y, tolerance);
-    EXPECT_NEAR(actual.z, expected.z, tolerance);
-}
+using testing::ExpectNear;
 
 TEST(Schlick, ReflectanceAtNormalAndGrazingIncidence) {
     EXPECT_NEAR(SchlickReflectance(1.5f, 1.0f), 0.04f, 1e-7f);

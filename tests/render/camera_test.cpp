@@ -1,15 +1,12 @@
 #include "render/camera.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
 namespace lumeno {
 namespace {
 
-void ExpectNear(Vec3 actual, Vec3 expected, float tolerance = 1e-6f) {
-    EXPECT_NEAR(actual.x, expected.x, tolerance);
-    EXPECT_NEAR(actual.y, expected.y, tolerance);
-    EXPECT_NEAR(actual.z, expected.z, tolerance);
-}
+using testing::ExpectNear;
 
 TEST(CameraBasis, DefaultsLookAlongZWithYDownTheImage) {
     Camera camera;

@@ -1,4 +1,5 @@
 #include "render/mouse_control.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -7,11 +8,7 @@
 namespace lumeno {
 namespace {
 
-void ExpectNear(Vec3 actual, Vec3 expected, float tolerance = 1e-5f) {
-    EXPECT_NEAR(actual.x, expected.x, tolerance);
-    EXPECT_NEAR(actual.y, expected.y, tolerance);
-    EXPECT_NEAR(actual.z, expected.z, tolerance);
-}
+using testing::ExpectNear;
 
 // The default camera: ex = (1, 0, 0), ey = (0, 1, 0), ez = (0, 0, 1).
 Camera DefaultCamera() {
@@ -27,10 +24,10 @@ bool SameCamera(const Camera& a, const Camera& b) {
 TEST(Rotation, PositiveAnglesTurnEzTowardExAboutEyAndTowardMinusEyAboutEx) {
     float s = std::sin(0.3f);
     float c = std::cos(0.3f);
-    ExpectNear(RotateAboutAxis({0, 0, 1}, {0, 1, 0}, 0.3f), {s, 0, c});
-    ExpectNear(RotateAboutAxis({0, 0, 1}, {1, 0, 0}, 0.3f), {0, -s, c});
+    ExpectNear(RotateAboutAxis({0, 0, 1}, {0, 1, 0}, 0.3f), {s, 0, c}, 1e-5f);
+    ExpectNear(RotateAboutAxis({0, 0, 1}, {1, 0, 0}, 0.3f), {0, -s, c}, 1e-5f);
     // The axis maps to itself.
-    ExpectNear(RotateAboutAxis({0, 1, 0}, {0, 1, 0}, 0.3f), {0, 1, 0});
+    ExpectNear(RotateAboutAxis({0, 1, 0}, {0, 1, 0}, 0.3f), {0, 1, 0}, 1e-5f);
 }
 
 TEST(LeftDrag, SmallMotionsAddUpUntilTheyPassThreePixelsFromThePress) {
@@ -51,9 +48,9 @@ TEST(LeftDrag, SmallMotionsAddUpUntilTheyPassThreePixelsFromThePress) {
     EXPECT_TRUE(OnMouseMove(drag, camera, 103, 102, false));
     EXPECT_EQ(drag.lastX, 103);
     EXPECT_EQ(drag.lastY, 102);
-    ExpectNear(camera.ez, {-std::sin(0.06f), 0, std::cos(0.06f)});
-    ExpectNear(camera.ex, {std::cos(0.06f), 0, std::sin(0.06f)});
-    ExpectNear(camera.ey, {0, 1, 0});
+    ExpectNear(camera.ez, {-std::sin(0.06f), 0, std::cos(0.06f)}, 1e-5f);
+    ExpectNear(camera.ex, {std::cos(0.06f), 0, std::sin(0.06f)}, 1e-5f);
+    ExpectNear(camera.ey, {0, 1, 0}, 1e-5f);
     EXPECT_EQ(camera.position, before.position);
 
     // The next threshold is measured from the handled position.
@@ -65,9 +62,9 @@ TEST(LeftDrag, FiftyPixelsRightTurnsTheViewOneRadianToTheLeft) {
     DragState drag;
     OnLeftButtonDown(drag, 10, 10);
     ASSERT_TRUE(OnMouseMove(drag, camera, 60, 10, false));
-    ExpectNear(camera.ez, {-0.841471f, 0, 0.540302f});
-    ExpectNear(camera.ex, {0.540302f, 0, 0.841471f});
-    ExpectNear(camera.ey, {0, 1, 0});
+    ExpectNear(camera.ez, {-0.841471f, 0, 0.540302f}, 1e-5f);
+    ExpectNear(camera.ex, {0.540302f, 0, 0.841471f}, 1e-5f);
+    ExpectNear(camera.ey, {0, 1, 0}, 1e-5f);
 }
 
 TEST(LeftDrag, OneEventTurnsAtMostOneRadian) {
@@ -83,7 +80,7 @@ TEST(LeftDrag, OneEventTurnsAtMostOneRadian) {
     Camera up = DefaultCamera();
     OnLeftButtonDown(drag, 0, 500);
     ASSERT_TRUE(OnMouseMove(drag, up, 0, 0, false));  // ay = −10, clamped to −1
-    ExpectNear(up.ez, {0, -0.841471f, 0.540302f});
+    ExpectNear(up.ez, {0, -0.841471f, 0.540302f}, 1e-5f);
 }
 
 TEST(LeftDrag, AnExactDiagonalTurnsAboutExSoDraggingDownLooksDown) {
@@ -91,9 +88,9 @@ TEST(LeftDrag, AnExactDiagonalTurnsAboutExSoDraggingDownLooksDown) {
     DragState drag;
     OnLeftButtonDown(drag, 0, 0);
     ASSERT_TRUE(OnMouseMove(drag, camera, 10, 10, false));  // |ax| = |ay| = 0.2
-    ExpectNear(camera.ex, {1, 0, 0});
-    ExpectNear(camera.ez, {0, std::sin(0.2f), std::cos(0.2f)});
-    ExpectNear(camera.ey, {0, std::cos(0.2f), -std::sin(0.2f)});
+    ExpectNear(camera.ex, {1, 0, 0}, 1e-5f);
+    ExpectNear(camera.ez, {0, std::sin(0.2f), std::cos(0.2f)}, 1e-5f);
+    ExpectNear(camera.ey, {0, std::cos(0.2f), -std::sin(0.2f)}, 1e-5f);
 }
 
 TEST(LeftDrag, TurnsKeepTheBasisOrthonormalAndLeaveLookAtAndUpAlone) {
@@ -128,9 +125,9 @@ TEST(Pan, ControlDragMovesThePositionAgainstTheMouse) {
     DragState drag;
     OnLeftButtonDown(drag, 20, 20);
     ASSERT_TRUE(OnMouseMove(drag, camera, 30, 20, true));  // −0.6 ex
-    ExpectNear(camera.position, {1, 2, 2.4f});
+    ExpectNear(camera.position, {1, 2, 2.4f}, 1e-5f);
     ASSERT_TRUE(OnMouseMove(drag, camera, 30, 30, true));  // −0.6 ey
-    ExpectNear(camera.position, {1, 1.4f, 2.4f});
+    ExpectNear(camera.position, {1, 1.4f, 2.4f}, 1e-5f);
     EXPECT_EQ(camera.ex, (Vec3{0, 0, 1}));
     EXPECT_EQ(camera.ez, (Vec3{-1, 0, 0}));
 }
@@ -145,7 +142,7 @@ TEST(Dolly, RightDragMovesAlongTheViewByTheVerticalMotion) {
     EXPECT_EQ(camera.position, (Vec3{0, 0, 0}));
 
     ASSERT_TRUE(OnMouseMove(drag, camera, 50, 90, false));  // g = 2
-    ExpectNear(camera.position, {0, 1.2f, 1.6f});
+    ExpectNear(camera.position, {0, 1.2f, 1.6f}, 1e-5f);
 
     // Horizontal motion passes the threshold but does not move the camera.
     const Camera before = camera;
@@ -155,7 +152,7 @@ TEST(Dolly, RightDragMovesAlongTheViewByTheVerticalMotion) {
 
     // A control key changes nothing for the right button.
     ASSERT_TRUE(OnMouseMove(drag, camera, 90, 70, true));  // g = −1
-    ExpectNear(camera.position, {0, 0.6f, 0.8f});
+    ExpectNear(camera.position, {0, 0.6f, 0.8f}, 1e-5f);
 }
 
 TEST(Dolly, OneEventMovesAtMostTenUnits) {
@@ -163,9 +160,9 @@ TEST(Dolly, OneEventMovesAtMostTenUnits) {
     DragState drag;
     OnRightButtonDown(drag, 0, 0);
     ASSERT_TRUE(OnMouseMove(drag, camera, 0, 400, false));  // g = 20, clamped
-    ExpectNear(camera.position, {0, 0, 10});
+    ExpectNear(camera.position, {0, 0, 10}, 1e-5f);
     ASSERT_TRUE(OnMouseMove(drag, camera, 0, -1000, false));
-    ExpectNear(camera.position, {0, 0, 0});
+    ExpectNear(camera.position, {0, 0, 0}, 1e-5f);
 }
 
 TEST(DragState, ReleasesEndTheDragAndASecondButtonTakesOver) {
@@ -191,7 +188,7 @@ TEST(DragState, FarApartCoordinatesDoNotOverflowTheDistance) {
     OnLeftButtonDown(drag, -2147483647, -2147483647);
     EXPECT_TRUE(OnMouseMove(drag, camera, 2147483647, -2147483647, false));
     // The turn is clamped to one radian.
-    ExpectNear(camera.ez, {-0.841471f, 0, 0.540302f});
+    ExpectNear(camera.ez, {-0.841471f, 0, 0.540302f}, 1e-5f);
 }
 
 }  // namespace

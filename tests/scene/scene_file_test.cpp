@@ -6,15 +6,11 @@
 namespace lumeno {
 namespace {
 
+using testing::ExpectNear;
+
 using testing::kOneTriangleObj;
 using testing::LoadedScene;
 using testing::TempDir;
-
-void ExpectNear(Vec3 actual, Vec3 expected, float tolerance = 1e-5f) {
-    EXPECT_NEAR(actual.x, expected.x, tolerance);
-    EXPECT_NEAR(actual.y, expected.y, tolerance);
-    EXPECT_NEAR(actual.z, expected.z, tolerance);
-}
 
 TEST(SceneFile, WorkedExampleSetsCameraAndFillsBothLists) {
     TempDir dir;
@@ -34,8 +30,8 @@ TEST(SceneFile, WorkedExampleSetsCameraAndFillsBothLists) {
     EXPECT_EQ(camera.height, 300);
     ASSERT_EQ(loaded.scene.objectTriangles.size(), 1u);
     ASSERT_EQ(loaded.scene.lightTriangles.size(), 1u);
-    ExpectNear(loaded.scene.objectTriangles[0]->p0, {0.1f, -0.1f, -0.1f});
-    ExpectNear(loaded.scene.lightTriangles[0]->p0, {1.0f, 1.9f, -1.0f});
+    ExpectNear(loaded.scene.objectTriangles[0]->p0, {0.1f, -0.1f, -0.1f}, 1e-5f);
+    ExpectNear(loaded.scene.lightTriangles[0]->p0, {1.0f, 1.9f, -1.0f}, 1e-5f);
     EXPECT_TRUE(loaded.diagnostics.Empty());
 }
 
@@ -99,10 +95,10 @@ TEST(SceneFile, RotationsPersistIntoLaterBlocks) {
     ASSERT_EQ(loaded.scene.objectTriangles.size(), 3u);
     // The quarter turn maps ex to (0, 0, −1) and ez to (1, 0, 0): the OBJ
     // vertex (1, 1, 1) lands at (0, 0, −1) + (0, −1, 0) − (1, 0, 0).
-    ExpectNear(loaded.scene.objectTriangles[0]->p0, {-1, -1, -1});
-    ExpectNear(loaded.scene.objectTriangles[1]->p0, {-1, -1, -1});
-    ExpectNear(loaded.scene.objectTriangles[2]->p0, {1, -1, -1});
-    ExpectNear(loaded.sceneReader.ex, {1, 0, 0});
+    ExpectNear(loaded.scene.objectTriangles[0]->p0, {-1, -1, -1}, 1e-5f);
+    ExpectNear(loaded.scene.objectTriangles[1]->p0, {-1, -1, -1}, 1e-5f);
+    ExpectNear(loaded.scene.objectTriangles[2]->p0, {1, -1, -1}, 1e-5f);
+    ExpectNear(loaded.sceneReader.ex, {1, 0, 0}, 1e-5f);
 }
 
 TEST(SceneFile, BlockAxesStayRotatedAfterTheBlock) {
@@ -111,9 +107,9 @@ TEST(SceneFile, BlockAxesStayRotatedAfterTheBlock) {
     dir.Write("scene/scene.txt", "obj m.obj\nrot_y 1.5707963\nobj_end\n");
     LoadedScene loaded;
     loaded.Load(dir);
-    ExpectNear(loaded.sceneReader.ex, {0, 0, -1});
-    ExpectNear(loaded.sceneReader.ey, {0, 1, 0});
-    ExpectNear(loaded.sceneReader.ez, {1, 0, 0});
+    ExpectNear(loaded.sceneReader.ex, {0, 0, -1}, 1e-5f);
+    ExpectNear(loaded.sceneReader.ey, {0, 1, 0}, 1e-5f);
+    ExpectNear(loaded.sceneReader.ez, {1, 0, 0}, 1e-5f);
 }
 
 TEST(SceneFile, TheClosingKeywordChoosesTheList) {
@@ -150,9 +146,9 @@ TEST(SceneFile, CameraBasisIsDerivedAfterTheLastLine) {
     LoadedScene loaded;
     loaded.scene.camera.ex = {9, 9, 9};
     loaded.Load(dir);
-    ExpectNear(loaded.scene.camera.ez, {0, 0, 1});
-    ExpectNear(loaded.scene.camera.ey, {0, 1, 0});
-    ExpectNear(loaded.scene.camera.ex, {1, 0, 0});
+    ExpectNear(loaded.scene.camera.ez, {0, 0, 1}, 1e-5f);
+    ExpectNear(loaded.scene.camera.ey, {0, 1, 0}, 1e-5f);
+    ExpectNear(loaded.scene.camera.ex, {1, 0, 0}, 1e-5f);
 }
 
 TEST(SceneFile, MissingFilesAreReportedAndLeaveTheCameraAsItWas) {

@@ -8,15 +8,12 @@
 #include "scene/matrix4.h"
 #include "scene/triangle.h"
 #include "scene/vec3.h"
+#include "test_support.h"
 
 namespace lumeno {
 namespace {
 
-void ExpectNear(Vec3 actual, Vec3 expected, float tolerance = 1e-6f) {
-    EXPECT_NEAR(actual.x, expected.x, tolerance);
-    EXPECT_NEAR(actual.y, expected.y, tolerance);
-    EXPECT_NEAR(actual.z, expected.z, tolerance);
-}
+using testing::ExpectNear;
 
 TEST(Vec3, NormalizeKeepsTheZeroVectorZero) {
     EXPECT_EQ(Normalize(Vec3{}), Vec3{});

@@ -16,6 +16,8 @@
 #include <memory>
 #include <new>
 
+#include "render/image_output.h"
+
 namespace lumeno::probe {
 namespace {
 
@@ -82,40 +84,8 @@ bool HasExtension(const std::string& path, const char* extension) {
     return ext == extension;
 }
 
-// A header token of at most 32 characters after optional white space; empty
-// when the file ends first or the token is longer (no valid header token is).
 std::string NextToken(std::FILE* file) {
-    int c = std::fgetc(file);
-    while (c != EOF && std::isspace(c)) {
-        c = std::fgetc(file);
-    }
-    std::string token;
-    while (c != EOF && !std::isspace(c)) {
-        if (token.size() >= 32) {
-            return {};
-        }
-        token += static_cast<char>(c);
-        c = std::fgetc(file);
-    }
-    if (c != EOF) {
-        std::ungetc(c, file);
-    }
-    return token;
-}
-
-// A decimal image side without sign, or −1.
-std::int64_t ParseSide(const std::string& token) {
-    if (token.empty() || token.size() > 9) {
-        return -1;
-    }
-    std::int64_t value = 0;
-    for (char c : token) {
-        if (c < '0' || c > '9') {
-            return -1;
-        }
-        value = value * 10 + (c - '0');
-    }
-    return value;
+    return ReadHeaderToken(file, 32);
 }
 
 float LoadFloat(const unsigned char* bytes, bool bigEndian) {
@@ -217,8 +187,8 @@ bool ReadPfm(const std::string& path, HdrImage& image, std::string& error) {
     if (channels == 0) {
         return Fail(error, path, "not a PFM file: it must start with \"PF\" or \"Pf\"");
     }
-    std::int64_t width = ParseSide(NextToken(file.get()));
-    std::int64_t height = ParseSide(NextToken(file.get()));
+    std::int64_t width = ParseImageSide(NextToken(file.get()));
+    std::int64_t height = ParseImageSide(NextToken(file.get()));
     if (width < 0 || height < 0) {
         return Fail(error, path,
                     "malformed PFM header: the width and height must be decimal "
