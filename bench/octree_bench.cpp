@@ -14,7 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "render/camera.h"
+#include "render/pass_schedule.h"
+#include "scene/camera.h"
 #include "spatial/octree.h"
 
 namespace {

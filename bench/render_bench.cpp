@@ -7,8 +7,7 @@
 #include <thread>
 
 #include "render/render_session.h"
-#include "scene/obj_reader.h"
-#include "scene/scene_file.h"
+#include "scene/working_scene.h"
 
 namespace {
 
@@ -16,6 +15,7 @@ class NullDisplay : public lumeno::DisplaySink {
   public:
     void SetTitle(const std::string&) override {}
     void ShowImage(const lumeno::DibImage&) override {}
+    bool Showing() const override { return false; }
 };
 
 void RenderPasses(benchmark::State& state, lumeno::RenderMode mode, int threads) {
@@ -23,19 +23,18 @@ void RenderPasses(benchmark::State& state, lumeno::RenderMode mode, int threads)
         state.SkipWithError("no demo folder");
         return;
     }
-    lumeno::Scene scene;
-    lumeno::SceneFileReader sceneReader;
-    lumeno::ObjReader objReader;
+    lumeno::WorkingScene working;
     lumeno::Diagnostics diagnostics;
-    sceneReader.LoadScene("./scene/scene.txt", scene, objReader, diagnostics);
+    working.Load(diagnostics);
+    const lumeno::Scene& scene = working.scene;
     NullDisplay display;
-    lumeno::RenderSession session(scene, display);
+    lumeno::RenderSession session(working.scene, display);
     session.SetMode(mode, threads);
     session.SetImageSize(scene.camera.width, scene.camera.height);
-    session.PrepareRender();
-    session.totalPasses = 1 << 30;  // never complete while measuring
+    session.Run(0);  // prepares the scene: octree and probe
     for (auto _ : state) {
-        session.RenderPass();
+        // One pass per iteration (past 1600, each run adds exactly one).
+        session.Run(session.Schedule().PassCounter());
     }
     double samples =
         static_cast<double>(state.iterations()) * scene.camera.width * scene.camera.height;

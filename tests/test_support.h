@@ -37,6 +37,12 @@ class TempDir {
 
 std::string ReadFile(const std::string& path);
 
+// Fills dir with a small working folder whose scene holds every material
+// kind (textured and bump-mapped diffuse, coated, glass, subsurface with and
+// without a map, emissive) over a diffuse floor, under a probe of a few
+// lights and a coloured environment: width × height pixels.
+void WriteEveryMaterialScene(const TempDir& dir, int width = 32, int height = 24);
+
 // Runs the rest of a test in directory, restoring the previous one after.
 class ScopedWorkingDirectory {
   public:

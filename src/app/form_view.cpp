@@ -6,6 +6,7 @@
 #include <QCursor>
 #include <string>
 
+#include "base/working_folder.h"
 #include "commands.h"
 #include "icons.h"
 #include "render/viewpoint_file.h"
@@ -110,8 +111,7 @@ void CLumeno_wndView::OnSceneLoad() {
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
     Diagnostics diagnostics;
-    scene_.ClearTriangles();
-    sceneReader_.LoadScene(kScenePath, scene_, objReader_, diagnostics);
+    working_.Load(diagnostics);
     QApplication::restoreOverrideCursor();
 
     QStringList loadMessages;
@@ -129,18 +129,18 @@ void CLumeno_wndView::OnSceneLoad() {
     }
 
     if (renderWindow_ == nullptr) {
-        renderWindow_ = new CMainView(scene_, this);
+        renderWindow_ = new CMainView(working_.scene, this);
         renderWindow_->Session().SetMode(options_.mode, options_.threads);
         connect(renderWindow_, &CMainView::renderingStopped, this,
                 &CLumeno_wndView::UpdateRenderCommand);
         connect(renderWindow_, &CMainView::sessionMessage, this, &CLumeno_wndView::AddMessage);
     }
-    const Camera& camera = scene_.camera;
+    const Camera& camera = working_.scene.camera;
     sceneUsable_ = renderWindow_->ShowScene(camera.width, camera.height);
     UpdateRenderCommand();
 
     QString summary = QString::fromStdString(
-        SizeTitle(camera.width, camera.height, scene_.objectTriangles.size()));
+        SizeTitle(camera.width, camera.height, working_.scene.objectTriangles.size()));
     if (!sceneUsable_) {
         AddMessage(QStringLiteral("cannot allocate a %1 x %2 image; rendering is unavailable")
                        .arg(camera.width)
@@ -165,17 +165,16 @@ void CLumeno_wndView::OnRender() {
 }
 
 void CLumeno_wndView::OnSaveViewpoint() {
-    std::string error;
-    if (SaveViewpoint(scene_.camera, kViewpointPath, &error)) {
+    if (Status saved = SaveViewpoint(working_.scene.camera, kViewpointPath); saved) {
         emit statusMessage(QStringLiteral("%1: %2").arg(StatusPrompt(kPromptSaveViewpoint),
                                                         QString::fromUtf8(kViewpointPath)));
     } else {
-        AddMessage(QString::fromStdString(error));
+        AddMessage(QString::fromStdString(saved.Message()));
     }
 }
 
 void CLumeno_wndView::OnLoadViewpoint() {
-    Camera camera = scene_.camera;
+    Camera camera = working_.scene.camera;
     ViewpointLoadResult result = LoadViewpoint(camera, kViewpointPath);
     if (!result.error.empty()) {
         AddMessage(QString::fromStdString(result.error));
@@ -185,11 +184,8 @@ void CLumeno_wndView::OnLoadViewpoint() {
     }
     if (renderWindow_ == nullptr) {
         // No window to preview in yet: the camera is kept for the view.
-        scene_.camera = camera;
+        working_.scene.camera = camera;
         return;
-    }
-    if (result.vectorsRead == 0 && renderWindow_->Session().Enabled()) {
-        return;  // nothing changed: leave a running render alone
     }
     renderWindow_->ApplyCamera(camera);
 }

@@ -15,17 +15,14 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "render/camera.h"
-#include "scene/obj_reader.h"
+#include "scene/camera.h"
 #include "scene/scene.h"
-#include "scene/scene_file.h"
+#include "scene/working_scene.h"
 #include "shell_options.h"
 
 namespace lumeno::app {
 
 class CMainView;
-
-inline constexpr const char* kScenePath = "./scene/scene.txt";
 
 class CLumeno_wndView : public QWidget {
     Q_OBJECT
@@ -42,7 +39,7 @@ class CLumeno_wndView : public QWidget {
     // kIdSaveViewpoint, kIdLoadViewpoint); null for any other id.
     QAction* Command(int id) const;
 
-    Scene& GetScene() { return scene_; }
+    Scene& GetScene() { return working_.scene; }
     // Null until the first Scene load.
     CMainView* RenderWindow() const { return renderWindow_; }
     const QStringList& Messages() const { return messages_; }
@@ -71,9 +68,7 @@ class CLumeno_wndView : public QWidget {
     void AddMessages(const QStringList& texts);
 
     ShellOptions options_;
-    SceneFileReader sceneReader_;
-    ObjReader objReader_;
-    Scene scene_;
+    WorkingScene working_;
     // A child widget; deleted explicitly first thing in the destructor.
     CMainView* renderWindow_ = nullptr;
     bool sceneUsable_ = false;

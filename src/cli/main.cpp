@@ -1,32 +1,35 @@
 // lumeno-render: the headless renderer. It loads "./scene/scene.txt" as the
-// desktop's Scene load does, renders it with the same session, and leaves the
-// mean image in "./out/path_trace_<n>.pfm" (and, on request, a PNG of the
-// display image). SIGINT and SIGTERM finish the running pass and save.
+// desktop's Scene load does, renders it through the same session, and leaves
+// the mean image in "./out/path_trace_<n>.pfm" (and, on request, a PNG of the
+// display image). SIGINT and SIGTERM abandon the pass under way and save the
+// passes completed before it.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "base/working_folder.h"
 #include "png_output.h"
 #include "render/render_session.h"
-#include "scene/obj_reader.h"
-#include "scene/scene_file.h"
+#include "scene/working_scene.h"
 #include "terminal_progress.h"
 
 namespace {
 
-std::atomic<bool> g_stopRequested{false};
+lumeno::RenderSession* g_session = nullptr;
+volatile std::sig_atomic_t g_stopRequested = 0;
 
 extern "C" void RequestStop(int) {
-    g_stopRequested = true;
+    g_stopRequested = 1;
+    if (g_session != nullptr) {
+        g_session->RequestCancel();
+    }
 }
-
-constexpr const char* kScenePath = "./scene/scene.txt";
 
 // The terminal shows no picture; titles are not printed either (the
 // progress line says the same).
@@ -34,6 +37,7 @@ class NullDisplay : public lumeno::DisplaySink {
   public:
     void SetTitle(const std::string&) override {}
     void ShowImage(const lumeno::DibImage&) override {}
+    bool Showing() const override { return false; }
 };
 
 class CliListener : public lumeno::SessionListener {
@@ -42,6 +46,11 @@ class CliListener : public lumeno::SessionListener {
     void PassFinished(int passCounter) override {
         if (progress_ != nullptr) {
             progress_->PassFinished(passCounter);
+        }
+    }
+    void RowsTraced(int rows, int height) override {
+        if (progress_ != nullptr) {
+            progress_->RowsTraced(rows, height);
         }
     }
     void Message(const std::string& message) override {
@@ -68,7 +77,7 @@ int main(int argc, char** argv) {
     bool quiet = false;
     app.add_option("-C", directory, "Work in DIR as if started there")
         ->check(CLI::ExistingDirectory);
-    app.add_option("--passes", passes, "Stop after N passes of this run (default: all 1600)")
+    app.add_option("--passes", passes, "Stop once N passes are rendered (default: all 1600)")
         ->check(CLI::PositiveNumber);
     app.add_option("--threads", threads, "Threads of the parallel mode (default: all cores)")
         ->check(CLI::PositiveNumber);
@@ -90,26 +99,29 @@ int main(int argc, char** argv) {
                      std::strerror(errno));
         return 1;
     }
-    struct stat info {};
-    if (stat(kScenePath, &info) != 0 || !S_ISREG(info.st_mode)) {
-        char cwd[4096];
-        std::fprintf(stderr, "lumeno-render: %s does not exist in %s\n", kScenePath,
-                     getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".");
-        return 1;
-    }
+    std::signal(SIGINT, RequestStop);
+    std::signal(SIGTERM, RequestStop);
 
-    lumeno::Scene scene;
-    lumeno::SceneFileReader sceneReader;
-    lumeno::ObjReader objReader;
+    lumeno::WorkingScene working;
     lumeno::Diagnostics diagnostics;
-    scene.ClearTriangles();
-    sceneReader.LoadScene(kScenePath, scene, objReader, diagnostics);
+    bool loaded = working.Load(diagnostics);
     for (const lumeno::Diagnostic& d : diagnostics.Entries()) {
         std::fprintf(stderr, "%s\n", lumeno::FormatDiagnostic(d).c_str());
     }
     if (diagnostics.Dropped() > 0) {
         std::fprintf(stderr, "… and %zu more diagnostics\n", diagnostics.Dropped());
     }
+    if (!loaded) {
+        char cwd[4096];
+        std::fprintf(stderr, "lumeno-render: no scene to render in %s\n",
+                     getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".");
+        return 1;
+    }
+    if (g_stopRequested != 0) {
+        std::fprintf(stderr, "lumeno-render: stopped before rendering\n");
+        return 1;
+    }
+    const lumeno::Scene& scene = working.scene;
     const lumeno::Camera& camera = scene.camera;
     std::printf(
         "%s\n",
@@ -119,7 +131,7 @@ int main(int argc, char** argv) {
     NullDisplay display;
     lumeno::TerminalProgress* progress = nullptr;
     CliListener listener(progress);
-    lumeno::RenderSession session(scene, display, &listener);
+    lumeno::RenderSession session(working.scene, display, &listener);
     session.SetMode(exact ? lumeno::RenderMode::Exact : lumeno::RenderMode::Parallel, threads);
     if (!session.SetImageSize(camera.width, camera.height)) {
         std::fprintf(stderr, "lumeno-render: cannot allocate a %d x %d image\n", camera.width,
@@ -127,37 +139,49 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    std::signal(SIGINT, RequestStop);
-    std::signal(SIGTERM, RequestStop);
-    session.PrepareRender();
-    int firstPass = session.passCounter;
-    int lastPass = passes > 0 ? firstPass + passes - 1 : session.totalPasses;
-    if (lastPass > session.totalPasses && session.passCounter <= session.totalPasses) {
-        lastPass = session.totalPasses;
-    }
+    const int lastPass = passes > 0 ? passes : lumeno::kTotalPasses;
+    const int firstPass = session.Schedule().PassCounter();
     lumeno::TerminalProgress terminal(camera.width * camera.height, firstPass, lastPass, quiet);
     progress = &terminal;
-    bool complete = false;
-    while (!complete && !g_stopRequested && session.passCounter <= lastPass) {
-        complete = session.RenderPass();
+    g_session = &session;
+    if (g_stopRequested != 0) {
+        session.RequestCancel();
     }
+    lumeno::RunEnd end = session.Run(lastPass);
+    g_session = nullptr;
     terminal.Finish();
     progress = nullptr;
 
     int status = 0;
-    if (session.passCounter > 1 && !session.SaveMean()) {
-        status = 1;
+    const int rendered = session.Schedule().PassCounter() - firstPass;
+    std::string outcome = "rendered " + std::to_string(rendered) + " passes";
+    if (end == lumeno::RunEnd::Cancelled) {
+        outcome += " (stopped; the unfinished pass was dropped)";
+    }
+    if (session.Schedule().PassesHeld() > 0) {
+        std::string path = session.MeanPath();
+        lumeno::Status saved = session.SaveMean();
+        if (saved) {
+            outcome += "; saved " + path;
+        } else {
+            outcome += "; the mean was NOT saved";
+            status = 1;
+        }
+    } else {
+        outcome += "; nothing to save";
     }
     if (!png.empty()) {
-        std::string error;
-        if (!lumeno::WritePng(png, session.Image(), &error)) {
-            std::fprintf(stderr, "lumeno-render: %s\n", error.c_str());
+        lumeno::Status written = lumeno::WritePng(png, session.DisplayImage());
+        if (written) {
+            outcome += "; wrote " + png;
+        } else {
+            std::fprintf(stderr, "lumeno-render: %s\n", written.Message().c_str());
+            outcome += "; " + png + " was NOT written";
             status = 1;
         }
     }
-    if (!quiet) {
-        std::fprintf(stderr, "rendered %d passes; saved ./out/path_trace_%d.pfm\n",
-                     session.passCounter - firstPass, session.passCounter);
+    if (!quiet || status != 0) {
+        std::fprintf(stderr, "%s\n", outcome.c_str());
     }
     return status;
 }

@@ -1,11 +1,9 @@
 #include "png_output.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <string_view>
 #include <vector>
+
+#include "base/file_io.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STBI_WRITE_NO_STDIO_FALLBACK
@@ -13,10 +11,9 @@
 
 namespace lumeno {
 
-bool WritePng(const std::string& path, const DibImage& image, std::string* error) {
+Status WritePng(const std::string& path, const DibImage& image) {
     if (image.Empty()) {
-        *error = "no image to write";
-        return false;
+        return Status::Error("cannot write " + path + ": no image to write");
     }
     std::vector<unsigned char> rgb(static_cast<std::size_t>(image.width) * image.height * 3);
     for (int y = 0; y < image.height; ++y) {
@@ -28,19 +25,16 @@ bool WritePng(const std::string& path, const DibImage& image, std::string* error
             out[2] = pixel[0];
         }
     }
-    std::string temporary = path + ".tmp" + std::to_string(getpid());
-    if (stbi_write_png(temporary.c_str(), image.width, image.height, 3, rgb.data(),
-                       image.width * 3) == 0) {
-        std::remove(temporary.c_str());
-        *error = "cannot write " + path;
-        return false;
+    int length = 0;
+    unsigned char* png =
+        stbi_write_png_to_mem(rgb.data(), image.width * 3, image.width, image.height, 3, &length);
+    if (png == nullptr) {
+        return Status::Error("cannot write " + path + ": the PNG encoder failed");
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        *error = "cannot replace " + path + ": " + std::strerror(errno);
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    Status written = WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(png),
+                                                                static_cast<std::size_t>(length)));
+    STBIW_FREE(png);
+    return written;
 }
 
 }  // namespace lumeno

@@ -3,11 +3,12 @@
 
 #include <string>
 
-#include "render/dib_image.h"
+#include "base/dib_image.h"
+#include "base/status.h"
 
 namespace lumeno {
 
-// Writes through a temporary file renamed over path; false with a reason.
-bool WritePng(const std::string& path, const DibImage& image, std::string* error);
+// Replaces path atomically with the PNG of image.
+Status WritePng(const std::string& path, const DibImage& image);
 
 }  // namespace lumeno

@@ -27,6 +27,8 @@ TerminalProgress::TerminalProgress(int pixelsPerPass, int firstPass, int lastPas
 
 void TerminalProgress::PassFinished(int passCounter) {
     int done = passCounter - firstPass_;
+    passesDone_ = done;
+    lastLine_ = std::chrono::steady_clock::now();
     if (quiet_ || done <= 0) {
         return;
     }
@@ -41,6 +43,22 @@ void TerminalProgress::PassFinished(int passCounter) {
     std::fprintf(stderr, "%spass %d / %d  %.3g samples/s  elapsed %s  remaining %s%s",
                  terminal_ ? "\r" : "", passCounter - 1, lastPass_, rate, Clock(elapsed).c_str(),
                  Clock(remaining).c_str(), terminal_ ? "   " : "\n");
+    std::fflush(stderr);
+    lineOpen_ = terminal_;
+}
+
+void TerminalProgress::RowsTraced(int rows, int height) {
+    auto now = std::chrono::steady_clock::now();
+    // Only passes long enough to leave the user wondering get a row count,
+    // and a pipe gets one line every ten seconds at most.
+    double sinceLine = std::chrono::duration<double>(now - lastLine_).count();
+    double sinceStart = std::chrono::duration<double>(now - start_).count();
+    if (quiet_ || rows >= height || sinceStart < 1.0 || sinceLine < (terminal_ ? 0.5 : 10.0)) {
+        return;
+    }
+    lastLine_ = now;
+    std::fprintf(stderr, "%spass %d: %d / %d rows%s", terminal_ ? "\r" : "",
+                 firstPass_ + passesDone_, rows, height, terminal_ ? "   " : "\n");
     std::fflush(stderr);
     lineOpen_ = terminal_;
 }

@@ -11,6 +11,8 @@ class TerminalProgress {
     TerminalProgress(int pixelsPerPass, int firstPass, int lastPass, bool quiet);
     // After each pass; passCounter is the number of the next pass.
     void PassFinished(int passCounter);
+    // Within a long pass (on a terminal): how many rows are traced.
+    void RowsTraced(int rows, int height);
     // Ends the live line.
     void Finish();
 
@@ -21,6 +23,8 @@ class TerminalProgress {
     bool quiet_;
     bool terminal_;
     bool lineOpen_ = false;
+    int passesDone_ = 0;
+    std::chrono::steady_clock::time_point lastLine_;
     std::chrono::steady_clock::time_point start_;
 };
 

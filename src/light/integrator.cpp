@@ -87,7 +87,7 @@ Vec3 ShadeGlass(const HitRecord& hit, Vec3 d, PathContext& context) {
 
 TraceResult Trace(const Ray& ray, PathContext& context) {
     ++context.pathDepth;
-    if (context.pathDepth > context.maxPathDepth + context.refractionCount ||
+    if (context.pathDepth > context.settings.maxPathDepth + context.refractionCount ||
         context.refractionCount > kMaxRefractions) {
         return {{}, true};
     }

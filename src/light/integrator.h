@@ -13,31 +13,27 @@
 
 #include "light/light_probe.h"
 #include "light/random.h"
-#include "spatial/ray.h"
+#include "spatial/ray_queries.h"
 
 namespace lumeno {
-
-// Where a path sends its ray queries: the scene's octree, in the exact mode
-// (which numbers its queries) or the parallel mode.
-class RayQueries {
-  public:
-    virtual ~RayQueries() = default;
-    // The nearest hit along ray; false (and hit.distance 10,000,000) for none.
-    virtual bool FindNearestHit(const Ray& ray, HitRecord& hit) = 0;
-    // Whether a triangle blocks the segment from ray.origin toward target.
-    virtual bool IsOccluded(Vec3 target, const Ray& ray, HitRecord& hit) = 0;
-};
 
 inline constexpr int kMaxPathDepth = 5;
 inline constexpr int kMaxRefractions = 8;
 inline constexpr float kRenderSubsurfaceScale = 5.0f;
 
+// The integrator's settings, owned by the render session: the path depth
+// limit and the scale of the subsurface model (distances inside translucent
+// materials are divided by it; rendering uses 5).
+struct IntegratorSettings {
+    int maxPathDepth = kMaxPathDepth;
+    float subsurfaceScale = kRenderSubsurfaceScale;
+};
+
 struct PathContext {
     RayQueries& queries;
     const LightProbe& probe;
     Random& random;
-    int maxPathDepth = kMaxPathDepth;
-    float subsurfaceScale = kRenderSubsurfaceScale;
+    IntegratorSettings settings;
     // Per camera sample: Trace calls so far, and successful refractions.
     int pathDepth = 0;
     int refractionCount = 0;

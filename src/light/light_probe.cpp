@@ -2,14 +2,14 @@
 
 #include <sys/stat.h>
 
-#include <bit>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
-#include "render/image_output.h"
+#include "base/pfm_file.h"
+#include "base/status.h"
 #include "scene/number_parse.h"
 
 namespace lumeno {
@@ -20,30 +20,11 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-bool IsSpace(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
 // Header tokens are short; light-list numbers too.
 constexpr std::size_t kMaxTokenLength = 64;
 
 std::string NextHeaderToken(std::FILE* file) {
     return ReadHeaderToken(file, kMaxTokenLength);
-}
-
-// A positive image side, or -1.
-int ParseSide(const std::string& token) {
-    std::int64_t side = ParseImageSide(token);
-    return side > 0 ? static_cast<int>(side) : -1;
-}
-
-float ReadFloat(const unsigned char* bytes, bool bigEndian) {
-    std::uint32_t bits = 0;
-    for (int i = 0; i < 4; ++i) {
-        int index = bigEndian ? i : 3 - i;
-        bits = (bits << 8) | bytes[index];
-    }
-    return std::bit_cast<float>(bits);
 }
 
 // Cubic convolution kernel with a = −1.
@@ -96,7 +77,6 @@ float SampleBicubic(const FloatPlane& plane, float x, float y) {
 }
 
 void LightProbe::ClearImage() {
-    image.Allocate(0, 0);
     red.Release();
     green.Release();
     blue.Release();
@@ -112,64 +92,26 @@ void LightProbe::ClearLights() {
 
 bool LightProbe::LoadProbeImage(const std::string& path, Diagnostics& diagnostics) {
     ClearImage();
-    auto refuse = [&](const std::string& why) {
-        diagnostics.Add(path, 0, "environment image not loaded: " + why);
+    PfmLimits limits;
+    limits.maxSide = kMaxImageSide;
+    limits.maxPixels = FloatPlane::kMaxSamples;
+    Status read = ReadPfm(
+        path, limits,
+        [&](int w, int h) { return red.Create(w, h) && green.Create(w, h) && blue.Create(w, h); },
+        [&](int y, const float* rgb) {
+            for (int x = 0; x < red.width; ++x, rgb += 3) {
+                red.At(x, y) = rgb[0];
+                green.At(x, y) = rgb[1];
+                blue.At(x, y) = rgb[2];
+            }
+        });
+    if (!read) {
+        diagnostics.Add(path, 0, "environment image not loaded: " + read.Message());
         ClearImage();
         return false;
-    };
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return refuse("cannot open the file");
     }
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        return refuse("cannot open the file");
-    }
-    std::string identifier = NextHeaderToken(file.get());
-    int channels = identifier == "PF" ? 3 : (identifier == "Pf" ? 1 : 0);
-    if (channels == 0) {
-        return refuse("not a PFM file (it must start with \"PF\" or \"Pf\")");
-    }
-    int w = ParseSide(NextHeaderToken(file.get()));
-    int h = ParseSide(NextHeaderToken(file.get()));
-    std::string scaleText = NextHeaderToken(file.get());
-    if (w < 0 || h < 0 || w > DibImage::kMaxSide || h > DibImage::kMaxSide) {
-        return refuse("width and height must lie between 1 and " +
-                      std::to_string(DibImage::kMaxSide));
-    }
-    if (scaleText.empty() || !IsSpace(std::fgetc(file.get()))) {
-        return refuse("malformed header");
-    }
-    // A positive scale marks big-endian data; the usual "-1.000000" little-endian.
-    bool bigEndian = ParseDouble(scaleText.c_str()) > 0.0;
-    std::int64_t rowBytes = std::int64_t{w} * channels * 4;
-    std::int64_t needed = rowBytes * h;
-    long offset = std::ftell(file.get());
-    if (offset < 0 || info.st_size - offset < needed) {
-        return refuse("the file holds fewer pixels than its header announces");
-    }
-    if (!image.Allocate(w, h) || !image.ToPlanes(red, green, blue)) {
-        return refuse("out of memory");
-    }
-    std::vector<unsigned char> row(static_cast<std::size_t>(rowBytes));
-    for (int i = 0; i < h; ++i) {
-        if (std::fread(row.data(), 1, row.size(), file.get()) != row.size()) {
-            return refuse("read error");
-        }
-        int y = h - 1 - i;
-        const unsigned char* p = row.data();
-        for (int j = 0; j < w; ++j) {
-            float r = ReadFloat(p, bigEndian);
-            float g = channels == 3 ? ReadFloat(p + 4, bigEndian) : r;
-            float b = channels == 3 ? ReadFloat(p + 8, bigEndian) : r;
-            p += 4 * channels;
-            red.At(j, y) = r;
-            green.At(j, y) = g;
-            blue.At(j, y) = b;
-        }
-    }
-    width = w;
-    height = h;
+    width = red.width;
+    height = red.height;
     return true;
 }
 

@@ -14,10 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "base/float_plane.h"
 #include "light/random.h"
-#include "render/dib_image.h"
 #include "scene/diagnostics.h"
-#include "scene/float_plane.h"
 #include "scene/vec3.h"
 
 namespace lumeno {
@@ -41,6 +40,8 @@ class LightProbe {
     static constexpr int kTableSize = 10000;
     // Larger lists cannot give every light an entry of the table.
     static constexpr int kMaxLights = kTableSize;
+    // Largest environment image side accepted.
+    static constexpr int kMaxImageSide = 16384;
 
     // Reads the environment image. On any failure (missing, malformed or
     // short file, impossible size) the probe's image is left empty, so the
@@ -61,7 +62,6 @@ class LightProbe {
 
     int LightCount() const { return static_cast<int>(lights.size()); }
 
-    DibImage image;
     FloatPlane red;
     FloatPlane green;
     FloatPlane blue;

@@ -168,7 +168,7 @@ Vec3 ShadeTranslucent(const HitRecord& hit, Vec3 d, PathContext& context) {
     // 4. A probe point near the hit, projected back onto the surface.
     Vec3 probePoint;
     float radius = 0.0f;
-    float q = 0.2f / context.subsurfaceScale;
+    float q = 0.2f / context.settings.subsurfaceScale;
     if (SampleDipoleOffset(hit.point, hit.tangent, hit.bitangent, meanSigmaTr, q, context.random,
                            &probePoint, &radius) &&
         light.weight != 0.0f) {
@@ -210,7 +210,7 @@ Vec3 ShadeTranslucent(const HitRecord& hit, Vec3 d, PathContext& context) {
     // 6. Single scattering along the refracted view ray.
     MediumPath path;
     if (!RefractIntoMedium(hit.point, d, hit.normal, meanSigmaA, meanSigmaS,
-                           context.subsurfaceScale, context.random, &path) ||
+                           context.settings.subsurfaceScale, context.random, &path) ||
         !(path.distance > 0.0001f) || light.weight == 0.0f) {
         return result;
     }
@@ -246,7 +246,7 @@ Vec3 ShadeTranslucent(const HitRecord& hit, Vec3 d, PathContext& context) {
         }
         float v =
             SingleScatter(omega, d, path.direction, exit.normal, hit.normal, ch.sigmaS, ch.sigmaT,
-                          exitDistance, s, material.refraction, context.subsurfaceScale);
+                          exitDistance, s, material.refraction, context.settings.subsurfaceScale);
         if (!(v > 0.0f)) {
             v = 0.0f;
         }

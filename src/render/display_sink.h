@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "render/dib_image.h"
+#include "base/dib_image.h"
 
 namespace lumeno {
 
@@ -17,6 +17,9 @@ class DisplaySink {
     virtual void SetTitle(const std::string& title) = 0;
     // The whole bitmap changed: show it at once, 1 : 1.
     virtual void ShowImage(const DibImage& image) = 0;
+    // False when nobody looks (a terminal): the session then spends nothing
+    // on refreshing the picture while it renders.
+    virtual bool Showing() const { return true; }
 };
 
 }  // namespace lumeno

@@ -10,7 +10,7 @@
 // preview whenever a move was handled.
 #pragma once
 
-#include "render/camera.h"
+#include "scene/camera.h"
 #include "scene/vec3.h"
 
 namespace lumeno {

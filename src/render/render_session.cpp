@@ -1,52 +1,21 @@
 #include "render/render_session.h"
 
-#include <sys/stat.h>
-#include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 
-#include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
-#include "light/integrator.h"
-#include "render/image_output.h"
+#include "base/file_io.h"
+#include "base/working_folder.h"
 #include "render/wireframe_preview.h"
+#include "spatial/ray_queries.h"
 
 namespace lumeno {
 
 namespace {
-
-// Exact mode: the octree numbers its queries and stamps triangles.
-class ExactQueries final : public RayQueries {
-  public:
-    explicit ExactQueries(Octree& octree) : octree_(octree) {}
-    bool FindNearestHit(const Ray& ray, HitRecord& hit) override {
-        return octree_.FindNearestHit(ray, hit);
-    }
-    bool IsOccluded(Vec3 target, const Ray& ray, HitRecord& hit) override {
-        return octree_.IsOccluded(target, ray, hit);
-    }
-
-  private:
-    Octree& octree_;
-};
-
-// Parallel mode: read-only queries, safe from any number of threads.
-class ParallelQueries final : public RayQueries {
-  public:
-    explicit ParallelQueries(const Octree& octree) : octree_(octree) {}
-    bool FindNearestHit(const Ray& ray, HitRecord& hit) override {
-        return octree_.FindNearestHitParallel(ray, hit);
-    }
-    bool IsOccluded(Vec3 target, const Ray& ray, HitRecord& hit) override {
-        return octree_.IsOccludedParallel(target, ray, hit);
-    }
-
-  private:
-    const Octree& octree_;
-};
 
 // The generator of one camera sample in parallel mode.
 Random SampleRandom(int pass, int pixelIndex) {
@@ -56,64 +25,51 @@ Random SampleRandom(int pass, int pixelIndex) {
 
 // A sample that is not a finite number would stay in the pixel's sum for the
 // rest of the session; it counts as black instead.
-float Finite(float v) {
-    return std::isfinite(v) ? v : 0.0f;
+Vec3 Finite(Vec3 v) {
+    return {std::isfinite(v.x) ? v.x : 0.0f, std::isfinite(v.y) ? v.y : 0.0f,
+            std::isfinite(v.z) ? v.z : 0.0f};
 }
 
-bool EnsureDirectory(const char* path, std::string* error) {
-    struct stat info {};
-    if (stat(path, &info) == 0) {
-        if (S_ISDIR(info.st_mode)) {
-            return true;
-        }
-        *error = std::string(path) + " exists and is not a folder";
-        return false;
-    }
-    if (mkdir(path, 0777) != 0 && errno != EEXIST) {
-        *error = std::string("cannot create ") + path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+// How often a row looks whether its pass was abandoned.
+constexpr int kCancelCheckPixels = 256;
+constexpr std::int64_t kProgressIntervalNanos = 50'000'000;
+
+std::int64_t NowNanos() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 }  // namespace
 
-Ray CameraSampleRay(const PassSetup& setup, int x, int y, float u1, float u2) {
-    float u = ((u1 * setup.stratumStep + static_cast<float>(x) + setup.offsetX) - setup.halfWidth) *
-              setup.s;
-    float v =
-        ((u2 * setup.stratumStep + setup.offsetY + static_cast<float>(y)) - setup.halfHeight) *
-        setup.s;
-    return {setup.position, Normalize(setup.ex * u + setup.ey * v + setup.c)};
-}
-
-PassSetup MakePassSetup(const Camera& camera, int width, int height, float offsetX, float offsetY,
-                        float stratumStep, int passCounter) {
-    PassSetup setup;
-    setup.position = camera.position;
-    setup.ex = camera.ex;
-    setup.ey = camera.ey;
-    setup.c = camera.ez * camera.focus;
-    setup.s = 1.0f / static_cast<float>(width < height ? width : height);
-    setup.halfWidth = static_cast<float>(width) * 0.5f;
-    setup.halfHeight = static_cast<float>(height) * 0.5f;
-    setup.offsetX = offsetX;
-    setup.offsetY = offsetY;
-    setup.stratumStep = stratumStep;
-    setup.passCounter = passCounter;
-    return setup;
-}
+struct RenderSession::Arena {
+    explicit Arena(int threads) : arena(threads > 0 ? threads : tbb::task_arena::automatic) {}
+    tbb::task_arena arena;
+};
 
 RenderSession::RenderSession(Scene& scene, DisplaySink& display, SessionListener* listener)
-    : scene_(scene), display_(display), listener_(listener) {}
+    : scene_(scene), display_(display), listener_(listener) {
+    SetMode(mode_, threads_);
+}
 
 RenderSession::~RenderSession() {
     Cancel();
 }
 
+SumKind RenderSession::KindForMode() const {
+    return mode_ == RenderMode::Exact ? SumKind::Float : SumKind::Fixed;
+}
+
 void RenderSession::SetMode(RenderMode mode, int threads) {
+    bool kindChanges = mode != mode_;
     mode_ = mode;
     threads_ = threads < 0 ? 0 : threads;
+    arena_ = std::make_unique<Arena>(threads_);
+    if (kindChanges && !film_.Empty()) {
+        // The other mode sums differently: start afresh at the next run.
+        film_.SetSize(film_.Width(), film_.Height(), KindForMode());
+        accumulationReady_ = false;
+    }
 }
 
 void RenderSession::Report(const std::string& message) {
@@ -123,33 +79,27 @@ void RenderSession::Report(const std::string& message) {
 }
 
 bool RenderSession::SetImageSize(int width, int height) {
-    DibImage sized;
-    if (!sized.Allocate(width, height)) {
+    if (!film_.SetSize(width, height, KindForMode())) {
         return false;
     }
-    FloatPlane* planes[] = {&accumulation.red,  &accumulation.green,  &accumulation.blue,
-                            &displayBuffer.red, &displayBuffer.green, &displayBuffer.blue};
-    for (FloatPlane* plane : planes) {
-        if (!plane->Create(width, height)) {
-            return false;
-        }
-        plane->Fill(0.0f);  // black until the first refresh
+    rowDone_.reset(new (std::nothrow) std::atomic<std::uint8_t>[static_cast<std::size_t>(height)]);
+    if (!rowDone_) {
+        film_.SetSize(0, 0, KindForMode());
+        return false;
     }
-    image_.Allocate(width, height);
-    imageWidth = width;
-    imageHeight = height;
-    minSide = static_cast<float>(width < height ? width : height);
     DrawPreview();
-    scenePrepared = false;
+    scenePrepared_ = false;
     return true;
 }
 
 void RenderSession::DrawPreview() {
-    if (image_.Empty()) {
+    if (film_.Empty()) {
         return;
     }
-    DrawWireframePreview(scene_.camera, scene_.objectTriangles, accumulation.red, image_, display_);
-    accumulationReady = false;
+    DrawWireframePreview(scene_.camera, scene_.objectTriangles, film_.PreviewCanvas(),
+                         film_.Image(), display_);
+    convertAll_ = true;
+    accumulationReady_ = false;
 }
 
 bool RenderSession::Enabled() const {
@@ -170,6 +120,7 @@ bool RenderSession::OnRender() {
             worker_.join();  // a worker that has already decided to end
         }
         running_ = true;
+        cancel_ = false;
         worker_ = std::thread(&RenderSession::RenderThreadMain, this);
     }
     return enabled_;
@@ -192,186 +143,255 @@ void RenderSession::Cancel() {
 }
 
 void RenderSession::RenderThreadMain() {
-    PrepareRender();
-    scene_.subsurfaceScale = kRenderSubsurfaceScale;
-    bool complete = false;
-    for (;;) {
-        {
-            std::lock_guard lock(mutex_);
-            if (!enabled_ || cancel_) {
-                running_ = false;
-                break;
-            }
-        }
-        complete = RenderPass();
-        if (complete) {
-            std::lock_guard lock(mutex_);
-            enabled_ = false;
+    RunEnd end = Run(INT_MAX, [this] {
+        // Deciding to end and saying so happen under one lock, so that a
+        // toggle in between starts a new worker instead of relying on this one.
+        std::lock_guard lock(mutex_);
+        if (!enabled_) {
             running_ = false;
-            break;
         }
+        return enabled_;
+    });
+    {
+        std::lock_guard lock(mutex_);
+        if (end == RunEnd::Complete) {
+            enabled_ = false;
+        }
+        running_ = false;
     }
     if (listener_ != nullptr) {
-        listener_->WorkerStopped(complete);
+        listener_->WorkerStopped(end == RunEnd::Complete);
     }
 }
 
-void RenderSession::PrepareRender() {
-    if (!scenePrepared) {
+void RenderSession::Prepare() {
+    if (!scenePrepared_) {
         Diagnostics diagnostics;
         preparedStore_ = scene_.triangleStore;
-        if (!octree.Build(scene_.objectTriangles, &diagnostics)) {
-            octree.Clear();
+        if (!octree_.Build(scene_.objectTriangles, &diagnostics)) {
+            octree_.Clear();
         }
-        probe.LoadProbeImage(kProbeImagePath, diagnostics);
-        probe.LoadProbeLights(kProbeLightsPath, diagnostics);
+        probe_.LoadProbeImage(kProbeImagePath, diagnostics);
+        probe_.LoadProbeLights(kProbeLightsPath, diagnostics);
         for (const Diagnostic& d : diagnostics.Entries()) {
             Report(FormatDiagnostic(d));
         }
-        scenePrepared = true;
+        scenePrepared_ = true;
     }
-    if (!accumulationReady) {
-        accumulation.red.Fill(0.0f);
-        accumulation.green.Fill(0.0f);
-        accumulation.blue.Fill(0.0f);
-        totalPasses = kTotalPasses;
-        stratumStep = 0.025f;
-        offsetY = 0.0f;
-        offsetX = 0.0f;
-        passCounter = 1;
-        accumulationReady = true;
+    if (!accumulationReady_) {
+        film_.Clear();
+        schedule_.Reset();
+        accumulationReady_ = true;
     }
 }
 
-void RenderSession::TraceRows(int first, int end, const PassSetup& setup) {
-    auto tracePixel = [&](int x, int y, Random& generator, RayQueries& queries) {
+RunEnd RenderSession::Run(int lastPass, const std::function<bool()>& keepGoing) {
+    if (film_.Empty()) {
+        return RunEnd::NoImage;
+    }
+    Prepare();
+    for (;;) {
+        if (cancel_.load(std::memory_order_relaxed)) {
+            return RunEnd::Cancelled;
+        }
+        if (schedule_.PassCounter() > lastPass) {
+            return RunEnd::LastPassDone;
+        }
+        if (keepGoing && !keepGoing()) {
+            return RunEnd::Stopped;
+        }
+        if (RenderPass() == PassEnd::Cancelled) {
+            return RunEnd::Cancelled;
+        }
+        if (schedule_.Complete()) {
+            return RunEnd::Complete;
+        }
+    }
+}
+
+bool RenderSession::TraceRow(int y, const PassSetup& setup, RayQueries& queries) {
+    const int width = film_.Width();
+    for (int x = 0; x < width; ++x) {
+        if (x % kCancelCheckPixels == 0 && cancel_.load(std::memory_order_relaxed)) {
+            return false;
+        }
+        Random pixelRandom;
+        Random& generator = mode_ == RenderMode::Exact
+                                ? random_
+                                : (pixelRandom = SampleRandom(setup.passCounter, y * width + x));
         float u1 = generator.RandomUniformFloat();
         float u2 = generator.RandomUniformFloat();
         Ray ray = CameraSampleRay(setup, x, y, u1, u2);
-        PathContext context{queries, probe, generator};
-        context.subsurfaceScale = scene_.subsurfaceScale;
-        context.maxPathDepth = scene_.maxPathDepth;
+        PathContext context{queries, probe_, generator, settings_};
         context.StartSample();
-        Vec3 radiance = Trace(ray, context).radiance;
-        accumulation.red.At(x, y) += Finite(radiance.x);
-        accumulation.green.At(x, y) += Finite(radiance.y);
-        accumulation.blue.At(x, y) += Finite(radiance.z);
-    };
-
-    if (mode_ == RenderMode::Exact) {
-        ExactQueries queries(octree);
-        for (int y = first; y < end && !cancel_; ++y) {
-            for (int x = 0; x < imageWidth; ++x) {
-                tracePixel(x, y, random, queries);
-            }
-        }
-        return;
-    }
-    const Octree& tree = octree;
-    auto body = [&](const tbb::blocked_range<int>& rows) {
-        ParallelQueries queries(tree);
-        for (int y = rows.begin(); y < rows.end() && !cancel_; ++y) {
-            for (int x = 0; x < imageWidth; ++x) {
-                Random generator = SampleRandom(setup.passCounter, y * imageWidth + x);
-                tracePixel(x, y, generator, queries);
-            }
-        }
-    };
-    if (threads_ > 0) {
-        tbb::task_arena arena(threads_);
-        arena.execute([&] { tbb::parallel_for(tbb::blocked_range<int>(first, end, 1), body); });
-    } else {
-        tbb::parallel_for(tbb::blocked_range<int>(first, end, 1), body);
-    }
-}
-
-void RenderSession::ToneMapRows(int first, int end) {
-    float k = 1.0f / static_cast<float>(passCounter);
-    for (int i = first; i < end; ++i) {
-        for (int j = 0; j < imageWidth; ++j) {
-            displayBuffer.red.At(j, i) = ToneCurve(k * accumulation.red.At(j, i));
-            displayBuffer.green.At(j, i) = ToneCurve(k * accumulation.green.At(j, i));
-            displayBuffer.blue.At(j, i) = ToneCurve(k * accumulation.blue.At(j, i));
-        }
-    }
-}
-
-void RenderSession::Refresh() {
-    image_.FromPlanes(displayBuffer.red, displayBuffer.green, displayBuffer.blue);
-    display_.ShowImage(image_);
-}
-
-bool RenderSession::RenderPass() {
-    if (image_.Empty()) {
-        return true;  // no scene: nothing to render
-    }
-    // Camera changes during the pass take effect in the next one.
-    const PassSetup setup = MakePassSetup(scene_.camera, imageWidth, imageHeight, offsetX, offsetY,
-                                          stratumStep, passCounter);
-
-    // Rows are traced in bands that end at multiples of 40: row 0, rows 1 …
-    // 40, rows 41 … 80, …; after each band the display shows the mean so far
-    // with a yellow line at the band's last row.
-    for (int y = 0; y < imageHeight; y += kRefreshRows) {
-        int first = y == 0 ? 0 : y - kRefreshRows + 1;
-        TraceRows(first, y + 1, setup);
-        if (cancel_) {
-            accumulationReady = false;
-            return false;
-        }
-        ToneMapRows(y - kRefreshRows > 0 ? y - kRefreshRows : 0, y);
-        for (int x = 0; x < imageWidth; ++x) {
-            displayBuffer.red.At(x, y) = 255.0f;
-            displayBuffer.green.At(x, y) = 255.0f;
-            displayBuffer.blue.At(x, y) = 0.0f;
-        }
-        Refresh();
-    }
-    int lastBand = ((imageHeight - 1) / kRefreshRows) * kRefreshRows;
-    TraceRows(lastBand + 1, imageHeight, setup);
-    if (cancel_) {
-        accumulationReady = false;
-        return false;
-    }
-    ToneMapRows(imageHeight - kRefreshRows > 0 ? imageHeight - kRefreshRows : 0, imageHeight);
-    Refresh();
-
-    char title[64];
-    std::snprintf(title, sizeof title, "path = %d / %d", passCounter, totalPasses);
-    display_.SetTitle(title);
-
-    // The sum is exact in double precision; the wrap test uses it unrounded,
-    // so offsetX takes 41 values per cycle (its 40th step lands just below 1).
-    double sum = static_cast<double>(offsetX) + static_cast<double>(stratumStep);
-    offsetX = static_cast<float>(sum);
-    ++passCounter;
-    if (!(sum < 1.0)) {
-        offsetY = offsetY + stratumStep;
-        offsetX = 0.0f;
-    }
-    if (passCounter % kSaveEvery == 0) {
-        SaveMean();
-    }
-    if (listener_ != nullptr) {
-        listener_->PassFinished(passCounter);
-    }
-    return passCounter > totalPasses;
-}
-
-bool RenderSession::SaveMean() {
-    if (passCounter <= 1 || accumulation.red.Empty()) {
-        return false;  // nothing rendered yet
-    }
-    std::string error;
-    char path[64];
-    std::snprintf(path, sizeof path, "%s/path_trace_%d.pfm", kOutputDirectory, passCounter);
-    if (!EnsureDirectory(kOutputDirectory, &error) ||
-        !WritePfm(path, accumulation.red, accumulation.green, accumulation.blue,
-                  static_cast<float>(passCounter - 1), &error)) {
-        Report(error);
-        return false;
+        film_.SetSample(x, y, Finite(Trace(ray, context).radiance));
     }
     return true;
+}
+
+void RenderSession::ShowRows(int first, int end) {
+    if (convertAll_) {
+        // The bitmap still shows the preview: the whole display replaces it.
+        first = 0;
+        end = film_.Height();
+        convertAll_ = false;
+    }
+    film_.ConvertRows(first, end);
+    display_.ShowImage(film_.Image());
+}
+
+void RenderSession::RefreshBand(int y, int passNumber) {
+    int first = y - kRefreshRows > 0 ? y - kRefreshRows : 0;
+    film_.ToneMapRows(first, y, passNumber, true);
+    film_.MarkRow(y);
+    ShowRows(first, y + 1);
+}
+
+void RenderSession::RefreshEnd(int passNumber) {
+    int height = film_.Height();
+    int first = height - kRefreshRows > 0 ? height - kRefreshRows : 0;
+    film_.ToneMapRows(first, height, passNumber, true);
+    ShowRows(first, height);
+}
+
+void RenderSession::RowTraced(int y, bool blocking) {
+    if (y >= 0) {
+        rowDone_[static_cast<std::size_t>(y)].store(1, std::memory_order_release);
+    }
+    std::unique_lock lock(progressMutex_, std::defer_lock);
+    if (blocking) {
+        lock.lock();
+    } else if (!lock.try_lock()) {
+        return;  // the thread holding it moves the prefix on, or the pass's end does
+    }
+    const int height = film_.Height();
+    const int passNumber = schedule_.PassCounter();
+    const bool showing = display_.Showing();
+    int prefix = tracedPrefix_;
+    while (prefix < height &&
+           rowDone_[static_cast<std::size_t>(prefix)].load(std::memory_order_acquire) != 0) {
+        if (showing && prefix % kRefreshRows == 0) {
+            RefreshBand(prefix, passNumber);
+        }
+        ++prefix;
+    }
+    if (prefix != tracedPrefix_) {
+        tracedPrefix_ = prefix;
+        std::int64_t now = NowNanos();
+        if (listener_ != nullptr && now - lastProgressNanos_ >= kProgressIntervalNanos) {
+            lastProgressNanos_ = now;
+            listener_->RowsTraced(prefix, height);
+        }
+    }
+}
+
+RenderSession::PassEnd RenderSession::RenderPass() {
+    const int width = film_.Width();
+    const int height = film_.Height();
+    // Camera changes during the pass take effect in the next one.
+    const PassSetup setup = schedule_.Setup(scene_.camera, width, height);
+    const int passNumber = schedule_.PassCounter();
+    // What an abandoned pass must give back in the exact mode.
+    const Random randomAtStart = random_;
+    const std::int32_t queryCounterAtStart = octree_.queryCounter;
+
+    for (int y = 0; y < height; ++y) {
+        rowDone_[static_cast<std::size_t>(y)].store(0, std::memory_order_relaxed);
+    }
+    tracedPrefix_ = 0;
+    lastProgressNanos_ = NowNanos();
+
+    bool cancelled = false;
+    if (mode_ == RenderMode::Exact) {
+        OctreeExactQueries queries(octree_);
+        for (int y = 0; y < height && !cancelled; ++y) {
+            cancelled = !TraceRow(y, setup, queries);
+            if (!cancelled) {
+                RowTraced(y, true);
+            }
+        }
+    } else {
+        // Rows go out in order to whichever thread is free, so the traced
+        // prefix (and with it the display) moves down the image steadily.
+        std::atomic<int> nextRow{0};
+        std::atomic<bool> stopped{false};
+        const Octree& tree = octree_;
+        tbb::task_arena& arena = arena_->arena;
+        arena.execute([&] {
+            tbb::parallel_for(
+                0, arena.max_concurrency(),
+                [&](int) {
+                    OctreeParallelQueries queries(tree);
+                    for (;;) {
+                        int y = nextRow.fetch_add(1, std::memory_order_relaxed);
+                        if (y >= height) {
+                            return;
+                        }
+                        if (!TraceRow(y, setup, queries)) {
+                            stopped = true;
+                            return;
+                        }
+                        RowTraced(y, false);
+                    }
+                },
+                tbb::static_partitioner());
+        });
+        cancelled = stopped.load();
+        if (!cancelled) {
+            RowTraced(-1, true);  // rows whose refresh another thread held
+        }
+    }
+    // A cancel that came while the last rows finished still drops the pass:
+    // nothing of it is committed yet.
+    if (cancelled || cancel_.load(std::memory_order_relaxed)) {
+        random_ = randomAtStart;
+        octree_.queryCounter = queryCounterAtStart;
+        return PassEnd::Cancelled;
+    }
+
+    if (display_.Showing()) {
+        RefreshEnd(passNumber);
+    }
+    film_.CommitPass();
+    char title[64];
+    std::snprintf(title, sizeof title, "path = %d / %d", passNumber, schedule_.TotalPasses());
+    display_.SetTitle(title);
+
+    schedule_.Advance();
+    if (schedule_.SaveDue()) {
+        (void)SaveMean();  // a failed save is reported and rendering goes on
+    }
+    if (listener_ != nullptr) {
+        listener_->PassFinished(schedule_.PassCounter());
+    }
+    return PassEnd::Done;
+}
+
+std::string RenderSession::MeanPath() const {
+    return std::string(kOutputFolder) + "/path_trace_" + std::to_string(schedule_.PassCounter()) +
+           ".pfm";
+}
+
+Status RenderSession::SaveMean() {
+    if (schedule_.PassesHeld() < 1 || film_.Empty()) {
+        return Status::Error("nothing rendered yet: no mean to save");
+    }
+    Status saved = EnsureFolder(kOutputFolder);
+    if (saved) {
+        saved = film_.SaveMean(MeanPath(), schedule_.PassesHeld());
+    }
+    if (!saved) {
+        Report(saved.Message());
+    }
+    return saved;
+}
+
+const DibImage& RenderSession::DisplayImage() {
+    if (!display_.Showing() && !film_.Empty() && schedule_.PassesHeld() > 0) {
+        film_.ToneMapRows(0, film_.Height(), schedule_.PassesHeld(), false);
+        film_.ConvertRows(0, film_.Height());
+    }
+    return film_.Image();
 }
 
 }  // namespace lumeno

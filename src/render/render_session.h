@@ -1,92 +1,86 @@
-// RenderSession: progressive rendering of the loaded scene. A worker thread
-// prepares the scene once (octree, light probe), then runs passes until the
-// session completes (1600 passes) or rendering is switched off. One pass
-// traces one camera path per pixel, inside a sub-pixel stratum 1/40 pixel
-// wide that moves on by one step per pass, and adds the radiance to per-pixel
-// sums. Every 40 rows the running mean is tone-mapped and shown with a yellow
-// line at the row just traced; after each pass the title reads
-// "path = %d / %d"; every 16 passes the mean is saved as
-// "./out/path_trace_%d.pfm".
+// RenderSession: progressive rendering of the loaded scene. Run prepares the
+// scene once (octree, light probe), starts a fresh image when the camera or
+// the scene changed, and runs passes: one camera path per pixel per pass,
+// summed into the film. While a pass runs, the display shows the running mean
+// every 40 rows with a yellow line at the row just traced; after each pass
+// the title reads "path = %d / %d"; every 16 passes the mean is saved as
+// "./out/path_trace_%d.pfm". The session completes after 1600 passes; each
+// later run adds one more pass.
 //
-// Two modes share the pass:
+// Run is the one way passes are run: the desktop's worker thread (started
+// by the Render toggle), the command-line renderer and the benchmarks all go
+// through it, so whatever a run does at its start happens on every path.
+//
+// Two modes share the pass and differ only in random numbers and ray queries:
 // - Exact: one thread, one generator advanced pixel after pixel for the
-//   program's whole life, and the octree's numbered queries.
-// - Parallel: all pixels of a band traced at once; each camera sample draws
-//   from a generator seeded by pass and pixel, so the image is the same for
-//   any number of threads.
+//   program's whole life, the octree's numbered queries, float sums.
+// - Parallel: rows handed out to all threads in order; each camera sample
+//   draws from a generator seeded by pass and pixel, and the sums are
+//   fixed-point, so the image is the same bits for any number of threads.
+//
+// A pass can be abandoned (Cancel, RequestCancel) within a few hundred
+// pixels. Its samples are then dropped and everything a pass changes (sums,
+// pass counter, offsets, and in the exact mode the generator and the query
+// counter) is as the last complete pass left it, so a later run continues as
+// if the pass had never started.
 //
 // The session shows its work only through a DisplaySink and a
 // SessionListener; it never calls a window.
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "base/status.h"
+#include "light/integrator.h"
 #include "light/light_probe.h"
 #include "light/random.h"
-#include "render/dib_image.h"
 #include "render/display_sink.h"
-#include "scene/diagnostics.h"
-#include "scene/float_plane.h"
+#include "render/film.h"
+#include "render/pass_schedule.h"
 #include "scene/scene.h"
 #include "spatial/octree.h"
 
 namespace lumeno {
 
-// Per-pixel sums of every radiance sample traced, one plane per channel.
-struct AccumulationBuffer {
-    FloatPlane red, green, blue;
-};
-
-// Tone-mapped display values, from which the window's bitmap is filled.
-struct DisplayBuffer {
-    FloatPlane red, green, blue;
-};
-
 enum class RenderMode { Exact, Parallel };
 
-// What every pixel of one pass shares: the camera snapshot and the stratum.
-struct PassSetup {
-    Vec3 position;
-    Vec3 ex, ey;
-    Vec3 c;          // ez · focus
-    float s = 1.0f;  // 1 / min(W, H)
-    float halfWidth = 0.0f;
-    float halfHeight = 0.0f;
-    float offsetX = 0.0f;
-    float offsetY = 0.0f;
-    float stratumStep = 0.0f;
-    int passCounter = 0;
-};
+// The display is refreshed whenever a multiple of this many rows is traced.
+inline constexpr int kRefreshRows = 40;
 
-PassSetup MakePassSetup(const Camera& camera, int width, int height, float offsetX, float offsetY,
-                        float stratumStep, int passCounter);
-
-// The camera ray of pixel (x, y) for jitter draws u1, u2 in [0, 1): it lands
-// in the stratum [x + offsetX, + stratumStep) × [y + offsetY, + stratumStep).
-Ray CameraSampleRay(const PassSetup& setup, int x, int y, float u1, float u2);
-
-// Events of the worker, called on the worker's thread.
+// Events of a run, called on the thread that runs it (the worker's, or the
+// caller's); RowsTraced may come from any of the parallel mode's threads, one
+// call at a time.
 class SessionListener {
   public:
     virtual ~SessionListener() = default;
     // A pass finished; passCounter is the number of the next pass.
     virtual void PassFinished(int passCounter) { (void)passCounter; }
+    // Progress within the pass under way: its first rows rows are traced. At
+    // most every 50 ms.
+    virtual void RowsTraced(int rows, int height) {
+        (void)rows;
+        (void)height;
+    }
     // The worker ended: complete (all passes done), switched off or cancelled.
     virtual void WorkerStopped(bool complete) { (void)complete; }
     // Something the user should know (a failed save, a failed preparation).
     virtual void Message(const std::string& message) { (void)message; }
 };
 
-inline constexpr int kTotalPasses = 1600;
-inline constexpr int kRefreshRows = 40;
-inline constexpr int kSaveEvery = 16;
-inline constexpr const char* kProbeImagePath = "./ibl/grace_probe.pfm";
-inline constexpr const char* kProbeLightsPath = "./ibl/grace.txt";
-inline constexpr const char* kOutputDirectory = "./out";
+// Why Run returned.
+enum class RunEnd {
+    NoImage,       // SetImageSize has not succeeded: nothing to render
+    Complete,      // the pass that completed the session (or one after it) ran
+    LastPassDone,  // the passes up to lastPass are in the sums
+    Stopped,       // keepGoing said no, between passes
+    Cancelled,     // a pass was abandoned; the sums hold the passes before it
+};
 
 class RenderSession {
   public:
@@ -97,84 +91,115 @@ class RenderSession {
     RenderSession(const RenderSession&) = delete;
     RenderSession& operator=(const RenderSession&) = delete;
 
-    // Chooses how passes run; threads = 0 means all cores. Takes effect at
-    // the next pass.
+    // Chooses how passes run; threads = 0 means all cores. Changing between
+    // the modes starts a fresh image. No run may be under way.
     void SetMode(RenderMode mode, int threads = 0);
     RenderMode Mode() const { return mode_; }
     int Threads() const { return threads_; }
 
-    // After a scene load: sizes the bitmap and all six planes, draws the
-    // wireframe preview and marks both the accumulation and the scene
-    // preparation stale. Returns false (nothing sized) for an impossible size.
-    // The worker must not be running (Cancel first).
+    // After a scene load: sizes the film, draws the wireframe preview and
+    // marks both the accumulation and the scene preparation stale. Returns
+    // false (nothing sized) for an impossible size. No run may be under way.
     bool SetImageSize(int width, int height);
 
-    // After a camera change: redraws the preview; the next start begins a
-    // fresh image without rebuilding the octree. The worker must not be running.
+    // After a camera change: redraws the preview; the next run begins a fresh
+    // image without rebuilding the octree. No run may be under way.
     void DrawPreview();
 
+    // Runs passes on the calling thread until the passes up to lastPass are
+    // in the sums, the session completes (a run after completion adds exactly
+    // one pass), keepGoing (asked before every pass, when given) says no, or
+    // the run is cancelled.
+    RunEnd Run(int lastPass, const std::function<bool()>& keepGoing = {});
+
     // The Render toggle: switches rendering on or off and returns the new
-    // state. Switching on starts a worker unless one is still finishing its
-    // pass (that one then simply goes on). Switching off lets the running
-    // pass finish. Never waits for a pass.
+    // state. Switching on starts a worker thread that runs passes until the
+    // session completes or rendering is switched off, unless a worker is still
+    // finishing its pass (that one then simply goes on). Switching off lets
+    // the running pass finish. Never waits for a pass.
     bool OnRender();
     bool Enabled() const;
     bool WorkerRunning() const;
 
-    // Abandons the running pass within one row (no save, no count, no title)
-    // and waits for the worker to end. The accumulation is then stale.
+    // Abandons the pass under way and waits for the worker to end; rendering
+    // is then off.
     void Cancel();
+    // Asks the pass under way to be abandoned, without waiting. Safe from a
+    // signal handler. The request stands until Cancel returns or a new run
+    // of the worker starts.
+    void RequestCancel() { cancel_.store(true, std::memory_order_relaxed); }
 
-    // The worker's steps, also usable on the caller's thread when no worker
-    // runs (the command-line renderer does so).
-    void PrepareRender();
-    // Runs one pass; true when the session is complete. A cancelled pass
-    // returns false and leaves the accumulation stale.
-    bool RenderPass();
-    // Tone-maps rows [first, end) of the sums into the display buffer.
-    void ToneMapRows(int first, int end);
-
-    // Saves the current mean (sums / (passCounter − 1)) as
+    // Saves the current mean (sums / passes held) as
     // "./out/path_trace_<passCounter>.pfm", creating "./out" when missing.
-    // Returns false, with a message to the listener, when it cannot.
-    bool SaveMean();
-    // The display image as it is now.
-    const DibImage& Image() const { return image_; }
+    // On failure the listener hears why too.
+    Status SaveMean();
+    // The file name SaveMean writes now.
+    std::string MeanPath() const;
 
-    // Session state, readable between passes.
-    int imageWidth = 0;
-    int imageHeight = 0;
-    bool accumulationReady = false;
-    bool scenePrepared = false;
-    float minSide = 0.0f;
-    float offsetX = 0.0f;
-    float offsetY = 0.0f;
-    float stratumStep = 0.025f;
-    int passCounter = 1;
-    int totalPasses = kTotalPasses;
+    // The display image as it is now. When nothing shows the session's
+    // pictures (a terminal), the display is made here from the sums.
+    const DibImage& DisplayImage();
 
-    AccumulationBuffer accumulation;
-    DisplayBuffer displayBuffer;
-    LightProbe probe;
-    Octree octree;
-    // The exact mode's generator: started once, never reseeded.
-    Random random;
+    // State, readable when no run is under way.
+    const PassSchedule& Schedule() const { return schedule_; }
+    const Film& GetFilm() const { return film_; }
+    Film& GetFilm() { return film_; }
+    const Octree& GetOctree() const { return octree_; }
+    const LightProbe& Probe() const { return probe_; }
+    const IntegratorSettings& Settings() const { return settings_; }
+    bool AccumulationReady() const { return accumulationReady_; }
+    bool ScenePrepared() const { return scenePrepared_; }
+    int ImageWidth() const { return film_.Width(); }
+    int ImageHeight() const { return film_.Height(); }
 
   private:
+    enum class PassEnd { Done, Cancelled };
+
+    void Prepare();
+    PassEnd RenderPass();
     void RenderThreadMain();
-    void TraceRows(int first, int end, const PassSetup& setup);
-    void Refresh();
+    // Traces row y; false when the pass was cancelled on the way.
+    bool TraceRow(int y, const PassSetup& setup, RayQueries& queries);
+    // Row y of the pass is traced: moves the traced prefix on, refreshing the
+    // display at every 40th row. blocking waits for another thread's refresh.
+    void RowTraced(int y, bool blocking);
+    void RefreshBand(int y, int passNumber);
+    void RefreshEnd(int passNumber);
+    void ShowRows(int first, int end);
     void Report(const std::string& message);
+    SumKind KindForMode() const;
 
     Scene& scene_;
     DisplaySink& display_;
     SessionListener* listener_;
-    DibImage image_;
+
+    Film film_;
+    PassSchedule schedule_;
+    IntegratorSettings settings_;
+    LightProbe probe_;
+    Octree octree_;
+    // The exact mode's generator: started once, never reseeded.
+    Random random_;
     // Keeps the triangles the octree refers to alive.
     std::shared_ptr<TriangleStore> preparedStore_;
+    bool accumulationReady_ = false;
+    bool scenePrepared_ = false;
+    // The bitmap shows the preview: the next refresh converts every row.
+    bool convertAll_ = true;
 
     RenderMode mode_ = RenderMode::Parallel;
     int threads_ = 0;
+    // The parallel mode's threads, made once per SetMode (kept out of this
+    // header: the task library's headers clash with the window toolkit's).
+    struct Arena;
+    std::unique_ptr<Arena> arena_;
+
+    // Rows of the pass under way: which are traced, and how many from the
+    // top are (guarded by progressMutex_).
+    std::unique_ptr<std::atomic<std::uint8_t>[]> rowDone_;
+    int tracedPrefix_ = 0;
+    std::int64_t lastProgressNanos_ = 0;
+    std::mutex progressMutex_;
 
     mutable std::mutex mutex_;  // guards enabled_, running_ and worker_
     bool enabled_ = false;

@@ -1,9 +1,5 @@
 #include "render/viewpoint_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -12,6 +8,7 @@
 #include <limits>
 #include <memory>
 
+#include "base/file_io.h"
 #include "scene/paths.h"
 
 namespace lumeno {
@@ -54,42 +51,6 @@ void AppendLine(std::string& text, const char* key, Vec3 v) {
 
 std::string ErrnoText(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
-}
-
-bool EnsureFolder(const std::string& folder, std::string* error) {
-    if (folder.empty()) {
-        return true;
-    }
-    struct stat info {};
-    if (stat(folder.c_str(), &info) == 0) {
-        if (S_ISDIR(info.st_mode)) {
-            return true;
-        }
-        *error = folder + " exists and is not a folder";
-        return false;
-    }
-    if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
-        *error = ErrnoText("cannot create", folder);
-        return false;
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t written = write(fd, data, left);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 struct FileCloser {
@@ -189,37 +150,11 @@ std::string FormatViewpoint(const Camera& camera) {
     return text;
 }
 
-bool SaveViewpoint(const Camera& camera, const std::string& path, std::string* error) {
-    std::string ignored;
-    std::string& reason = error != nullptr ? *error : ignored;
-    if (!EnsureFolder(DirectoryOf(path), &reason)) {
-        return false;
+Status SaveViewpoint(const Camera& camera, const std::string& path) {
+    if (Status folder = EnsureFolder(DirectoryOf(path)); !folder) {
+        return folder;
     }
-    const std::string text = FormatViewpoint(camera);
-    const std::string temporary = path + ".tmp";
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        reason = ErrnoText("cannot create", temporary);
-        return false;
-    }
-    bool written = WriteAll(fd, text);
-    int writeErrno = errno;
-    if (close(fd) != 0 && written) {
-        written = false;
-        writeErrno = errno;
-    }
-    if (!written) {
-        errno = writeErrno;
-        reason = ErrnoText("cannot write", temporary);
-        unlink(temporary.c_str());
-        return false;
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        reason = ErrnoText("cannot replace", path);
-        unlink(temporary.c_str());
-        return false;
-    }
-    return true;
+    return WriteFileAtomically(path, FormatViewpoint(camera));
 }
 
 ViewpointLoadResult LoadViewpoint(Camera& camera, const std::string& path) {

@@ -17,21 +17,18 @@
 
 #include <string>
 
-#include "render/camera.h"
+#include "base/status.h"
+#include "base/working_folder.h"
+#include "scene/camera.h"
 
 namespace lumeno {
-
-inline constexpr const char* kViewpointPath = "./out/view.txt";
 
 // The file's text for camera.
 std::string FormatViewpoint(const Camera& camera);
 
 // Writes the file for camera at path, creating its folder when missing. The
-// text goes to a temporary file beside it that is then renamed over path, so
-// a failed save leaves the previous file whole. Returns false with *error
-// (when given) saying why.
-bool SaveViewpoint(const Camera& camera, const std::string& path = kViewpointPath,
-                   std::string* error = nullptr);
+// file is replaced atomically, so a failed save leaves the previous one whole.
+Status SaveViewpoint(const Camera& camera, const std::string& path = kViewpointPath);
 
 struct ViewpointLoadResult {
     bool opened = false;

@@ -7,10 +7,10 @@
 
 #include <vector>
 
-#include "render/camera.h"
-#include "render/dib_image.h"
+#include "base/dib_image.h"
+#include "base/float_plane.h"
 #include "render/display_sink.h"
-#include "scene/float_plane.h"
+#include "scene/camera.h"
 #include "scene/triangle.h"
 
 namespace lumeno {

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "scene/float_plane.h"
+#include "base/float_plane.h"
 #include "scene/vec3.h"
 
 namespace lumeno {

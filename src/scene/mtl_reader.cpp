@@ -5,7 +5,7 @@
 #include <string_view>
 #include <utility>
 
-#include "render/dib_image.h"
+#include "base/dib_image.h"
 #include "scene/number_parse.h"
 #include "scene/paths.h"
 

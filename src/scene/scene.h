@@ -1,15 +1,14 @@
 // Scene: the render-time world. It owns the triangles of the last scene load
 // in two lists (objectTriangles, which rays can hit, and lightTriangles, read
-// from light blocks and never rendered), the camera and the integrator's
-// settings. Materials and textures live in the MTL reader's tables instead,
-// since they outlive scene loads.
+// from light blocks and never rendered) and the camera. Materials and textures live in the MTL
+// reader's tables instead, since they outlive scene loads.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <vector>
 
-#include "render/camera.h"
+#include "scene/camera.h"
 #include "scene/triangle.h"
 
 namespace lumeno {
@@ -54,12 +53,6 @@ struct Scene {
     std::vector<Triangle*> lightTriangles;
     std::shared_ptr<TriangleStore> triangleStore;
     Camera camera;
-
-    // Integrator settings and per-path counters.
-    int maxPathDepth = 5;
-    int pathDepth = 0;
-    int refractionCount = 0;
-    float subsurfaceScale = 1.0f;
 };
 
 }  // namespace lumeno

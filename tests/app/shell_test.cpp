@@ -13,10 +13,10 @@
 #include <cmath>
 #include <memory>
 
+#include "base/pfm_file.h"
 #include "commands.h"
 #include "form_view.h"
 #include "main_frame.h"
-#include "render/image_output.h"
 #include "render_window.h"
 
 using namespace lumeno;
@@ -183,7 +183,7 @@ class ShellTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!render->isChecked(), 300000);
         CMainView* window = frame.View()->RenderWindow();
         QVERIFY(!window->Session().WorkerRunning());
-        QCOMPARE(window->Session().passCounter, 1601);
+        QCOMPARE(window->Session().Schedule().PassCounter(), 1601);
         QTRY_COMPARE(window->windowTitle(), QStringLiteral("path = 1600 / 1600"));
         QVERIFY(frame.RenderStatusText().isEmpty());
         QVERIFY(QFile::exists("out/path_trace_16.pfm"));
@@ -294,7 +294,7 @@ class ShellTest : public QObject {
         VERIFY_NEAR(camera.ez, (Vec3{0, 0, 1}));
         VERIFY_NEAR(camera.lookAt, (Vec3{0, 0, -4}));  // one unit ahead of the eye
         QCOMPARE(window->Frame(), saved);
-        QVERIFY(!window->Session().accumulationReady);
+        QVERIFY(!window->Session().AccumulationReady());
     }
 
     void viewpointFilesLoadByPosition() {
@@ -357,12 +357,12 @@ class ShellTest : public QObject {
         QVERIFY(!render->isChecked());
         QVERIFY(!session.Enabled());
         QVERIFY(!session.WorkerRunning());
-        QVERIFY(!session.accumulationReady);
+        QVERIFY(!session.AccumulationReady());
         QVERIFY(frame.RenderStatusText().isEmpty());
         // Whatever the worker reported before it stopped arrives now; the
         // cancelled pass counted nowhere, and the preview's title stays.
         QCoreApplication::processEvents();
-        QCOMPARE(session.passCounter, passes.last().at(0).toInt());
+        QCOMPARE(session.Schedule().PassCounter(), passes.last().at(0).toInt());
         QCOMPARE(window->windowTitle(), QStringLiteral("200 x  150:  2 triangles"));
 
         passes.clear();

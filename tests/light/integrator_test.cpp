@@ -4,10 +4,10 @@
 
 #include <cmath>
 
+#include "base/pfm_file.h"
 #include "light/scattering.h"
 #include "light/subsurface.h"
 #include "plane_world.h"
-#include "render/image_output.h"
 #include "test_support.h"
 
 namespace lumeno {
@@ -31,7 +31,7 @@ struct Probe {
         plane.Create(8, 8);
         plane.Fill(value);
         std::string image = dir.Path("probe.pfm");
-        WritePfm(image, plane, plane, plane, 1.0f);
+        EXPECT_TRUE(WritePfm(image, plane, plane, plane, 1.0f));
         probe.LoadProbeImage(image, diagnostics);
         probe.LoadProbeLights(dir.Write("lights.txt", lights), diagnostics);
     }
@@ -44,7 +44,7 @@ struct Tracer {
     PlaneWorld world;
     Random random;
     const LightProbe& probe;
-    PathContext context{world, probe, random};
+    PathContext context{world, probe, random, {}};
 
     explicit Tracer(const LightProbe& p) : probe(p) {}
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "render/image_output.h"
+#include "base/pfm_file.h"
 #include "test_support.h"
 
 namespace lumeno {

@@ -1,4 +1,5 @@
-#include "render/camera.h"
+#include "scene/camera.h"
+#include "render/pass_schedule.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

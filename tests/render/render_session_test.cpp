@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -11,7 +12,7 @@
 #include <mutex>
 #include <vector>
 
-#include "render/image_output.h"
+#include "base/pfm_file.h"
 #include "scene/material.h"
 #include "test_support.h"
 
@@ -87,7 +88,7 @@ struct SessionFixture {
         plane.Create(4, 4);
         plane.Fill(environment);
         std::filesystem::create_directories("ibl");
-        WritePfm("ibl/grace_probe.pfm", plane, plane, plane, 1.0f);
+        EXPECT_TRUE(WritePfm("ibl/grace_probe.pfm", plane, plane, plane, 1.0f));
         dir.Write("ibl/grace.txt", "1 0\n0 -1 0 0 0 0 1 1 1\n");
         scene.camera.position = {0, 1, -3};
         scene.camera.lookAt = {0, 0, 0};
@@ -116,17 +117,16 @@ struct SessionFixture {
     }
 
     void RunPasses(int count) {
-        session.PrepareRender();
-        for (int i = 0; i < count; ++i) {
-            session.RenderPass();
-        }
+        session.Run(0);  // prepares: a stale accumulation starts again at pass 1
+        session.Run(session.Schedule().PassCounter() + count - 1);
     }
+    int PassCounter() const { return session.Schedule().PassCounter(); }
 };
 
 TEST(CameraSampleRay, PixelZeroOfPassOnePointsToTheUpperLeft) {
     Camera camera;
     DeriveCameraBasis(camera);
-    PassSetup setup = MakePassSetup(camera, 320, 240, 0.0f, 0.0f, 0.025f, 1);
+    PassSetup setup = PassSchedule().Setup(camera, 320, 240);
     Ray ray = CameraSampleRay(setup, 0, 0, 0.0f, 0.0f);
     Vec3 expected = Normalize(Vec3{-160.0f / 240.0f, -0.5f, 1.0f});
     EXPECT_NEAR(ray.direction.x, expected.x, 1e-6f);
@@ -145,16 +145,20 @@ TEST(RenderSession, FirstPassTitleAndStratumSteps) {
     f.RunPasses(1);
     ASSERT_FALSE(f.display.titles.empty());
     EXPECT_EQ(f.display.titles.back(), "path = 1 / 1600");
-    EXPECT_EQ(f.session.passCounter, 2);
-    EXPECT_FLOAT_EQ(f.session.offsetX, 0.025f);
+    const PassSchedule& schedule = f.session.Schedule();
+    EXPECT_EQ(schedule.PassCounter(), 2);
+    EXPECT_FLOAT_EQ(schedule.OffsetX(), 0.025f);
     // offsetX takes 41 values per cycle: offsetY moves on after pass 41.
     f.RunPasses(39);
-    EXPECT_EQ(f.session.offsetY, 0.0f);
-    EXPECT_GT(f.session.offsetX, 0.999f);
+    EXPECT_EQ(schedule.OffsetY(), 0.0f);
+    EXPECT_GT(schedule.OffsetX(), 0.999f);
     f.RunPasses(1);
-    EXPECT_EQ(f.session.passCounter, 42);
-    EXPECT_EQ(f.session.offsetX, 0.0f);
-    EXPECT_EQ(f.session.offsetY, 0.025f);
+    EXPECT_EQ(schedule.PassCounter(), 42);
+    EXPECT_EQ(schedule.OffsetX(), 0.0f);
+    EXPECT_EQ(schedule.OffsetY(), 0.025f);
+    const PassSchedule::State at42 = PassSchedule::StateAtPass(42);
+    EXPECT_EQ(at42.offsetX, schedule.OffsetX());
+    EXPECT_EQ(at42.offsetY, schedule.OffsetY());
 }
 
 TEST(RenderSession, SavesEverySixteenPassesIntoACreatedOutFolder) {
@@ -174,15 +178,8 @@ TEST(RenderSession, SavesEverySixteenPassesIntoACreatedOutFolder) {
 TEST(RenderSession, CompletesAfter1600PassesAndThenAddsOnePassPerStart) {
     SessionFixture f;
     ASSERT_TRUE(f.session.SetImageSize(1, 1));
-    f.session.PrepareRender();
-    bool complete = false;
-    int passes = 0;
-    while (!complete) {
-        complete = f.session.RenderPass();
-        ++passes;
-    }
-    EXPECT_EQ(passes, 1600);
-    EXPECT_EQ(f.session.passCounter, 1601);
+    EXPECT_EQ(f.session.Run(INT_MAX), RunEnd::Complete);
+    EXPECT_EQ(f.PassCounter(), 1601);
     EXPECT_TRUE(std::filesystem::exists("out/path_trace_1600.pfm"));
     EXPECT_FALSE(std::filesystem::exists("out/path_trace_1601.pfm"));
     EXPECT_EQ(f.display.titles.back(), "path = 1600 / 1600");
@@ -191,7 +188,7 @@ TEST(RenderSession, CompletesAfter1600PassesAndThenAddsOnePassPerStart) {
     ASSERT_TRUE(f.listener.WaitForStop());
     EXPECT_TRUE(f.listener.complete);
     EXPECT_FALSE(f.session.Enabled());
-    EXPECT_EQ(f.session.passCounter, 1602);
+    EXPECT_EQ(f.PassCounter(), 1602);
     EXPECT_EQ(f.display.titles.back(), "path = 1601 / 1600");
 }
 
@@ -224,7 +221,7 @@ TEST(RenderSession, SwitchingOffMidPassLetsThePassFinish) {
     ASSERT_TRUE(f.session.OnRender());
     ASSERT_TRUE(f.listener.WaitForStop());
     EXPECT_FALSE(f.listener.complete);
-    EXPECT_EQ(f.session.passCounter, 2);
+    EXPECT_EQ(f.PassCounter(), 2);
     EXPECT_EQ(f.display.titles.back(), "path = 1 / 1600");
 }
 
@@ -247,8 +244,9 @@ TEST(RenderSession, CancelAbandonsThePassWithoutCountingIt) {
     ASSERT_TRUE(f.session.OnRender());
     ASSERT_TRUE(f.listener.WaitForStop());
     canceller.join();
-    EXPECT_EQ(f.session.passCounter, 1);
-    EXPECT_FALSE(f.session.accumulationReady);
+    // Nothing of the abandoned pass stays: a run goes on at pass 1.
+    EXPECT_EQ(f.PassCounter(), 1);
+    EXPECT_TRUE(f.session.AccumulationReady());
     EXPECT_EQ(f.display.titles.size(), titlesBefore);
     EXPECT_FALSE(f.session.Enabled());
     EXPECT_FALSE(f.session.WorkerRunning());
@@ -258,16 +256,16 @@ TEST(RenderSession, CameraChangeRestartsAtPassOneWithoutRebuilding) {
     SessionFixture f(255.0f, true);
     ASSERT_TRUE(f.session.SetImageSize(4, 3));
     f.RunPasses(3);
-    std::size_t nodes = f.session.octree.Stats().nodes;
+    std::size_t nodes = f.session.GetOctree().Stats().nodes;
     f.scene.triangleStore = std::make_shared<TriangleStore>();  // would show a rebuild
     f.scene.objectTriangles.clear();
     f.session.DrawPreview();
-    EXPECT_FALSE(f.session.accumulationReady);
+    EXPECT_FALSE(f.session.AccumulationReady());
     f.RunPasses(1);
-    EXPECT_EQ(f.session.passCounter, 2);
+    EXPECT_EQ(f.PassCounter(), 2);
     EXPECT_EQ(f.display.titles.back(), "path = 1 / 1600");
-    EXPECT_EQ(f.session.octree.Stats().nodes, nodes);
-    EXPECT_TRUE(f.session.scenePrepared);
+    EXPECT_EQ(f.session.GetOctree().Stats().nodes, nodes);
+    EXPECT_TRUE(f.session.ScenePrepared());
 }
 
 // Sums of every pixel after some passes, in the given mode.
@@ -279,8 +277,9 @@ std::vector<float> Render(RenderMode mode, int threads, int passes) {
     std::vector<float> sums;
     for (int y = 0; y < 9; ++y) {
         for (int x = 0; x < 12; ++x) {
-            sums.push_back(f.session.accumulation.red.At(x, y));
-            sums.push_back(f.session.accumulation.blue.At(x, y));
+            Vec3 mean = f.session.GetFilm().Mean(x, y, passes);
+            sums.push_back(mean.x);
+            sums.push_back(mean.z);
         }
     }
     return sums;

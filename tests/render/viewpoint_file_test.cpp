@@ -79,8 +79,8 @@ class ViewpointFileTest : public ::testing::Test {
 
 TEST_F(ViewpointFileTest, SavingCreatesTheOutFolderAndLeavesNoTemporaryFile) {
     ASSERT_FALSE(std::filesystem::exists("out"));
-    std::string error;
-    ASSERT_TRUE(SaveViewpoint(DefaultCamera(), kViewpointPath, &error)) << error;
+    Status saved = SaveViewpoint(DefaultCamera(), kViewpointPath);
+    ASSERT_TRUE(saved) << saved.Message();
     EXPECT_EQ(ReadFile("out/view.txt"), FormatViewpoint(DefaultCamera()));
     int files = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("out")) {
@@ -91,22 +91,22 @@ TEST_F(ViewpointFileTest, SavingCreatesTheOutFolderAndLeavesNoTemporaryFile) {
     // A second save replaces the file whole.
     Camera moved = DefaultCamera();
     moved.position = {1, 2, 3};
-    ASSERT_TRUE(SaveViewpoint(moved, kViewpointPath, &error)) << error;
+    ASSERT_TRUE(SaveViewpoint(moved, kViewpointPath));
     EXPECT_EQ(ReadFile("out/view.txt"), FormatViewpoint(moved));
 }
 
 TEST_F(ViewpointFileTest, ASaveThatCannotWriteSaysWhyAndKeepsNothingHalfWritten) {
     dir.Write("out", "a file where the folder should be");
-    std::string error;
-    EXPECT_FALSE(SaveViewpoint(DefaultCamera(), kViewpointPath, &error));
-    EXPECT_NE(error.find("not a folder"), std::string::npos) << error;
+    Status failed = SaveViewpoint(DefaultCamera(), kViewpointPath);
+    EXPECT_FALSE(failed);
+    EXPECT_NE(failed.Message().find("not a folder"), std::string::npos) << failed.Message();
 
     // The target is a folder: the rename fails, the old state stays.
     std::filesystem::remove("out");
     std::filesystem::create_directories("out/view.txt");
-    error.clear();
-    EXPECT_FALSE(SaveViewpoint(DefaultCamera(), kViewpointPath, &error));
-    EXPECT_NE(error.find("out/view.txt"), std::string::npos) << error;
+    failed = SaveViewpoint(DefaultCamera(), kViewpointPath);
+    EXPECT_FALSE(failed);
+    EXPECT_NE(failed.Message().find("out/view.txt"), std::string::npos) << failed.Message();
     EXPECT_TRUE(std::filesystem::is_directory("out/view.txt"));
     EXPECT_FALSE(std::filesystem::exists("out/view.txt.tmp"));
 }

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <random>
 
-#include "../render/bmp_bytes.h"
+#include "bmp_bytes.h"
 #include "scene_test_support.h"
 
 namespace lumeno {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "scene/float_plane.h"
+#include "base/float_plane.h"
 #include "scene/material.h"
 #include "scene/matrix4.h"
 #include "scene/triangle.h"

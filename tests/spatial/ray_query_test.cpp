@@ -5,7 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "render/camera.h"
+#include "render/pass_schedule.h"
+#include "scene/camera.h"
 #include "spatial/octree.h"
 #include "spatial_test_support.h"
 

@@ -149,7 +149,7 @@ Vec3 RenderFloor(const LightProbe& probe, int samples) {
     FloorScene scene;
     EXPECT_TRUE(scene.Built());
     Random random = Random::FromSeed(7);
-    PathContext context{scene, probe, random};
+    PathContext context{scene, probe, random, {}};
     double sum[3] = {0.0, 0.0, 0.0};
     for (int i = 0; i < samples; ++i) {
         context.StartSample();

@@ -8,7 +8,7 @@
 #include "probe/angular_map.h"
 #include "probe/environment.h"
 #include "probe_test_support.h"
-#include "render/camera.h"
+#include "scene/camera.h"
 
 namespace lumeno::probe {
 namespace {

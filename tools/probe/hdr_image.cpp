@@ -16,7 +16,8 @@
 #include <memory>
 #include <new>
 
-#include "render/image_output.h"
+#include "base/pfm_file.h"
+#include "base/status.h"
 
 namespace lumeno::probe {
 namespace {
@@ -82,18 +83,6 @@ bool HasExtension(const std::string& path, const char* extension) {
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return ext == extension;
-}
-
-std::string NextToken(std::FILE* file) {
-    return ReadHeaderToken(file, 32);
-}
-
-float LoadFloat(const unsigned char* bytes, bool bigEndian) {
-    std::uint32_t bits = 0;
-    for (int i = 0; i < 4; ++i) {
-        bits = (bits << 8) | bytes[bigEndian ? i : 3 - i];
-    }
-    return std::bit_cast<float>(bits);
 }
 
 }  // namespace
@@ -174,69 +163,18 @@ bool ReadHdrImage(const std::string& path, HdrImage& image, std::string& error) 
 
 bool ReadPfm(const std::string& path, HdrImage& image, std::string& error) {
     image.Resize(0, 0);
-    std::int64_t fileSize = 0;
-    if (!IsRegularFile(path, &fileSize)) {
-        return Fail(error, path, "cannot open the file (missing, unreadable or not a file)");
-    }
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        return Fail(error, path, std::string("cannot open the file: ") + std::strerror(errno));
-    }
-    std::string identifier = NextToken(file.get());
-    int channels = identifier == "PF" ? 3 : (identifier == "Pf" ? 1 : 0);
-    if (channels == 0) {
-        return Fail(error, path, "not a PFM file: it must start with \"PF\" or \"Pf\"");
-    }
-    std::int64_t width = ParseImageSide(NextToken(file.get()));
-    std::int64_t height = ParseImageSide(NextToken(file.get()));
-    if (width < 0 || height < 0) {
-        return Fail(error, path,
-                    "malformed PFM header: the width and height must be decimal "
-                    "numbers without sign");
-    }
-    if (!CheckSize(width, height, path, error)) {
+    PfmLimits limits;
+    limits.maxSide = HdrImage::kMaxSide;
+    limits.maxPixels = HdrImage::kMaxPixels;
+    Status read = lumeno::ReadPfm(
+        path, limits, [&](int width, int height) { return image.Resize(width, height); },
+        [&](int y, const float* rgb) {
+            std::copy_n(rgb, static_cast<std::size_t>(image.width) * 3, image.Pixel(0, y));
+        });
+    if (!read) {
+        image.Resize(0, 0);
+        error = read.Message();
         return false;
-    }
-    std::string scaleText = NextToken(file.get());
-    char* end = nullptr;
-    double scale = scaleText.empty() ? 0.0 : std::strtod(scaleText.c_str(), &end);
-    if (scaleText.empty() || end == nullptr || *end != '\0' || !std::isfinite(scale) ||
-        scale == 0.0) {
-        return Fail(error, path, "malformed PFM header: the scale must be a non-zero number");
-    }
-    int separator = std::fgetc(file.get());
-    if (separator == EOF || !std::isspace(separator)) {
-        return Fail(error, path, "malformed PFM header: no white space after the scale");
-    }
-    // The sign of the scale gives the byte order; its magnitude carries no
-    // meaning for radiance, which is taken as stored.
-    bool bigEndian = scale > 0.0;
-    long offset = std::ftell(file.get());
-    std::int64_t rowBytes = width * channels * 4;
-    if (offset < 0 || fileSize - offset < rowBytes * height) {
-        return Fail(error, path,
-                    "the file is shorter than its header announces (" +
-                        std::to_string(rowBytes * height) + " bytes of pixels expected, " +
-                        std::to_string(offset < 0 ? 0 : fileSize - offset) + " present)");
-    }
-    if (!image.Resize(static_cast<int>(width), static_cast<int>(height))) {
-        return AllocationFailed(path, error);
-    }
-    std::vector<unsigned char> row(static_cast<std::size_t>(rowBytes));
-    for (std::int64_t i = 0; i < height; ++i) {
-        if (std::fread(row.data(), 1, row.size(), file.get()) != row.size()) {
-            image.Resize(0, 0);
-            return Fail(error, path, "read error");
-        }
-        // PFM rows run from the bottom of the image to the top.
-        float* out = image.Pixel(0, static_cast<int>(height - 1 - i));
-        const unsigned char* in = row.data();
-        for (std::int64_t j = 0; j < width; ++j, out += 3, in += 4 * channels) {
-            float r = LoadFloat(in, bigEndian);
-            out[0] = r;
-            out[1] = channels == 3 ? LoadFloat(in + 4, bigEndian) : r;
-            out[2] = channels == 3 ? LoadFloat(in + 8, bigEndian) : r;
-        }
     }
     if (!CheckFinite(image, path, error)) {
         image.Resize(0, 0);

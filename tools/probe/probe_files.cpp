@@ -7,35 +7,12 @@
 #include <cstring>
 #include <filesystem>
 
-#include "render/image_output.h"
-#include "scene/float_plane.h"
+#include "base/file_io.h"
+#include "base/float_plane.h"
+#include "base/pfm_file.h"
+#include "base/working_folder.h"
 
 namespace lumeno::probe {
-namespace {
-
-bool WriteText(const std::string& path, const std::string& text, std::string& error) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        error = "cannot create " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    int savedErrno = errno;
-    if (std::fflush(file) != 0) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (std::fclose(file) != 0) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (!ok) {
-        error = "cannot write " + path + ": " + std::strerror(savedErrno);
-    }
-    return ok;
-}
-
-}  // namespace
 
 bool WriteProbeFiles(const std::string& directory, const HdrImage& map,
                      const std::vector<ProbeLightRecord>& lights, std::string& error) {
@@ -63,28 +40,21 @@ bool WriteProbeFiles(const std::string& directory, const HdrImage& map,
             blue.At(x, y) = p[2];
         }
     }
-    std::string suffix = ".partial" + std::to_string(getpid());
+    // Both files are written whole under temporary names before either
+    // replaces its predecessor, so a failure leaves the pair as it was.
     std::string imagePath = (fs::path(directory) / kProbeImageName).string();
     std::string lightsPath = (fs::path(directory) / kProbeLightsName).string();
-    std::string imageTemporary = imagePath + suffix;
-    std::string lightsTemporary = lightsPath + suffix;
-    auto cleanUp = [&] {
-        std::remove(imageTemporary.c_str());
-        std::remove(lightsTemporary.c_str());
-    };
-    if (!WritePfm(imageTemporary, red, green, blue, 1.0f, &error) ||
-        !WriteText(lightsTemporary, FormatLightList(lights, map.width), error)) {
-        cleanUp();
-        return false;
+    std::string staged = imagePath + ".staged" + std::to_string(getpid());
+    Status written = WritePfm(staged, red, green, blue, 1.0f);
+    if (written) {
+        written = WriteFileAtomically(lightsPath, FormatLightList(lights, map.width));
     }
-    if (std::rename(imageTemporary.c_str(), imagePath.c_str()) != 0) {
-        error = "cannot replace " + imagePath + ": " + std::strerror(errno);
-        cleanUp();
-        return false;
+    if (written && std::rename(staged.c_str(), imagePath.c_str()) != 0) {
+        written = Status::Error("cannot replace " + imagePath + ": " + std::strerror(errno));
     }
-    if (std::rename(lightsTemporary.c_str(), lightsPath.c_str()) != 0) {
-        error = "cannot replace " + lightsPath + ": " + std::strerror(errno);
-        cleanUp();
+    std::remove(staged.c_str());
+    if (!written) {
+        error = written.Message();
         return false;
     }
     return true;

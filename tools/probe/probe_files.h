@@ -1,19 +1,16 @@
 // The pair of files a probe consists of, written together: the angular map
-// "grace_probe.pfm" and the light list "grace.txt" in one directory. Both are
-// written completely under temporary names first and only then renamed into
-// place, so a failure leaves the directory as it was.
+// and the light list, under the names the renderer reads (kProbeImageName,
+// kProbeLightsName) in one directory.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "base/working_folder.h"
 #include "probe/hdr_image.h"
 #include "probe/median_cut.h"
 
 namespace lumeno::probe {
-
-inline constexpr const char* kProbeImageName = "grace_probe.pfm";
-inline constexpr const char* kProbeLightsName = "grace.txt";
 
 // Creates directory (and its parents) when missing. False with a message in
 // error on failure.

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "light/light_probe.h"
 #include "probe/environment.h"
 
 namespace lumeno::probe {
@@ -22,9 +23,8 @@ inline constexpr int kDefaultMapSize = 512;
 inline constexpr int kMinMapSize = 16;
 inline constexpr int kMaxMapSize = 4096;
 inline constexpr int kDefaultLightCount = 64;
-// The renderer's selection table has 10000 entries; more lights than that
-// could not all be picked.
-inline constexpr int kMaxLightCount = 10000;
+// The renderer's selection table cannot give more lights than this a share.
+inline constexpr int kMaxLightCount = LightProbe::kMaxLights;
 inline constexpr double kTargetMeanLuminance = 3.0;
 
 struct ProbeOptions {

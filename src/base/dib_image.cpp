@@ -1,4 +1,4 @@
-#include "render/dib_image.h"
+#include "base/dib_image.h"
 
 #include <sys/stat.h>
 
@@ -72,7 +72,12 @@ bool DibImage::Allocate(int newWidth, int newHeight) {
 }
 
 void DibImage::FromPlanes(const FloatPlane& red, const FloatPlane& green, const FloatPlane& blue) {
-    for (int y = 0; y < height; ++y) {
+    FromPlaneRows(red, green, blue, 0, height);
+}
+
+void DibImage::FromPlaneRows(const FloatPlane& red, const FloatPlane& green, const FloatPlane& blue,
+                             int first, int end) {
+    for (int y = first; y < end; ++y) {
         const float* r = red.Row(y);
         const float* g = green.Row(y);
         const float* b = blue.Row(y);

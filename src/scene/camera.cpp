@@ -1,4 +1,4 @@
-#include "render/camera.h"
+#include "scene/camera.h"
 
 #include <cmath>
 #include <cstdio>
@@ -21,11 +21,6 @@ void DeriveCameraBasis(Camera& camera) {
     camera.ez = ez;
     camera.ey = ey;
     camera.ex = Normalize(Cross(ey, ez));
-}
-
-Ray PrimaryRay(const Camera& camera, float u, float v) {
-    Vec3 direction = Normalize(camera.ex * u + camera.ey * v + camera.ez * camera.focus);
-    return {camera.position, direction};
 }
 
 ProjectedPoint ProjectPoint(const Camera& camera, Vec3 point, int width, int height) {

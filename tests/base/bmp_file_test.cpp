@@ -6,8 +6,8 @@
 #include <climits>
 #include <random>
 
+#include "base/dib_image.h"
 #include "bmp_bytes.h"
-#include "render/dib_image.h"
 #include "test_support.h"
 
 namespace lumeno {

@@ -2,14 +2,13 @@
 // image's right, ey down the image, ez along the view) and the focal distance
 // of the image plane. The shorter image side spans one unit at that distance.
 // The scene file sets it, the mouse and the viewpoint file change it, and the
-// render pass turns pixels into primary rays with it.
+// render pass turns pixels into primary rays with it (render/pass_schedule.h).
 #pragma once
 
 #include <cstddef>
 #include <string>
 
 #include "scene/vec3.h"
-#include "spatial/ray.h"
 
 namespace lumeno {
 
@@ -31,11 +30,6 @@ struct Camera {
 // direction keeps the previous basis; a view direction parallel to up gets an
 // orthonormal right-handed basis around ez. Never produces a NaN.
 void DeriveCameraBasis(Camera& camera);
-
-// The primary ray through image-plane coordinates (U, V): from position along
-// normalize(ex · U + ey · V + ez · focus). U grows to the right and V
-// downwards; the shorter image side spans [−0.5, 0.5].
-Ray PrimaryRay(const Camera& camera, float u, float v);
 
 // Where a point lands in a width × height image, before truncation to a
 // pixel: column = sx · minSide + ⌊width/2⌋ and row = sy · minSide +

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "scene/float_plane.h"
+#include "base/float_plane.h"
 
 namespace lumeno {
 
@@ -61,6 +61,9 @@ class DibImage {
     // Fills every pixel from three planes of at least width × height: each
     // value clamped to 0 … 255 (NaN gives 0) and truncated.
     void FromPlanes(const FloatPlane& red, const FloatPlane& green, const FloatPlane& blue);
+    // The same for rows [first, end) only.
+    void FromPlaneRows(const FloatPlane& red, const FloatPlane& green, const FloatPlane& blue,
+                       int first, int end);
 
     // Creates each plane at width × height and copies the red, green and blue
     // bytes into them as floats (0 … 255). The same plane may be given more

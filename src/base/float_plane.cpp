@@ -1,4 +1,4 @@
-#include "scene/float_plane.h"
+#include "base/float_plane.h"
 
 #include <algorithm>
 #include <new>

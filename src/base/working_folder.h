@@ -1,0 +1,25 @@
+// The working folder: every file the program reads or writes lies at a fixed
+// place relative to it. The desktop application and the command-line renderer
+// make the folder current (-C, File → Open), and everything below uses these
+// names and nothing else.
+#pragma once
+
+namespace lumeno {
+
+// The scene description, which names the meshes it places.
+inline constexpr const char* kScenePath = "./scene/scene.txt";
+
+// The light probe: an angular-map environment image and its light list,
+// written together by the probe tool into kProbeFolder.
+inline constexpr const char* kProbeFolder = "./ibl";
+inline constexpr const char* kProbeImageName = "grace_probe.pfm";
+inline constexpr const char* kProbeLightsName = "grace.txt";
+inline constexpr const char* kProbeImagePath = "./ibl/grace_probe.pfm";
+inline constexpr const char* kProbeLightsPath = "./ibl/grace.txt";
+
+// Everything the program writes: the running mean as
+// "path_trace_<n>.pfm" and the saved viewpoint.
+inline constexpr const char* kOutputFolder = "./out";
+inline constexpr const char* kViewpointPath = "./out/view.txt";
+
+}  // namespace lumeno
