@@ -145,6 +145,11 @@ void CLumeno_wndView::OnSceneLoad() {
         AddMessage(QStringLiteral("cannot allocate a %1 x %2 image; rendering is unavailable")
                        .arg(camera.width)
                        .arg(camera.height));
+    } else if (renderWindow_->Session().ResumeFromCheckpoint()) {
+        // A render of this very scene and view was saved here: Render goes on.
+        emit statusMessage(QStringLiteral("%1; Render continues from pass %2")
+                               .arg(summary)
+                               .arg(renderWindow_->Session().ResumePass()));
     } else if (!loadMessages.isEmpty()) {
         emit statusMessage(loadMessages.front() +
                            (loadMessages.size() > 1

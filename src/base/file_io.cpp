@@ -1,5 +1,6 @@
 #include "base/file_io.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +94,25 @@ Status AtomicFile::Commit() {
         return ErrnoError("cannot replace", target_, error);
     }
     temporary_.clear();
+    return Status::Ok();
+}
+
+Status CommitFile(const std::string& temporary, const std::string& target) {
+    int fd = open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        if (fsync(fd) != 0 && errno != EINVAL) {
+            error = errno;
+        }
+        close(fd);
+    }
+    if (error == 0 && std::rename(temporary.c_str(), target.c_str()) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        std::remove(temporary.c_str());
+        return ErrnoError("cannot replace", target, error);
+    }
     return Status::Ok();
 }
 

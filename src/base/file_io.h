@@ -43,6 +43,11 @@ class AtomicFile {
     std::FILE* file_ = nullptr;
 };
 
+// Makes the file at temporary, written whole by someone else (a library
+// that writes to a file name), the target's content: syncs it and renames it
+// over target. The temporary is removed on failure.
+Status CommitFile(const std::string& temporary, const std::string& target);
+
 // Replaces target's content with bytes, atomically.
 Status WriteFileAtomically(const std::string& target, std::string_view bytes);
 

@@ -18,8 +18,10 @@ inline constexpr const char* kProbeImagePath = "./ibl/grace_probe.pfm";
 inline constexpr const char* kProbeLightsPath = "./ibl/grace.txt";
 
 // Everything the program writes: the running mean as
-// "path_trace_<n>.pfm" and the saved viewpoint.
+// "path_trace_<n>.pfm" (or .exr), the saved viewpoint and the checkpoint.
 inline constexpr const char* kOutputFolder = "./out";
 inline constexpr const char* kViewpointPath = "./out/view.txt";
+// The render saved so that it can go on later.
+inline constexpr const char* kCheckpointPath = "./out/render.checkpoint";
 
 }  // namespace lumeno

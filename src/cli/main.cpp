@@ -74,6 +74,9 @@ int main(int argc, char** argv) {
     int threads = 0;
     bool exact = false;
     std::string png;
+    std::string exr;
+    std::string saveFormat = "pfm";
+    bool resume = false;
     bool quiet = false;
     app.add_option("-C", directory, "Work in DIR as if started there")
         ->check(CLI::ExistingDirectory);
@@ -82,7 +85,12 @@ int main(int argc, char** argv) {
     app.add_option("--threads", threads, "Threads of the parallel mode (default: all cores)")
         ->check(CLI::PositiveNumber);
     app.add_flag("--exact", exact, "Exact single-threaded mode (one generator, bit for bit)");
+    app.add_flag("--resume", resume,
+                 "Continue the render saved in ./out/render.checkpoint (up to --passes or 1600)");
     app.add_option("--png", png, "Also write the tone-mapped display image as PNG to FILE");
+    app.add_option("--exr", exr, "Also write the final mean as an OpenEXR image to FILE");
+    app.add_option("--save-format", saveFormat, "Format of the periodic saves: pfm or exr")
+        ->check(CLI::IsMember({"pfm", "exr"}));
     app.add_flag("--quiet", quiet, "No progress display");
     try {
         app.parse(argc, argv);
@@ -133,14 +141,25 @@ int main(int argc, char** argv) {
     CliListener listener(progress);
     lumeno::RenderSession session(working.scene, display, &listener);
     session.SetMode(exact ? lumeno::RenderMode::Exact : lumeno::RenderMode::Parallel, threads);
+    session.SetSaveFormat(saveFormat == "exr" ? lumeno::MeanFormat::Exr : lumeno::MeanFormat::Pfm);
     if (!session.SetImageSize(camera.width, camera.height)) {
         std::fprintf(stderr, "lumeno-render: cannot allocate a %d x %d image\n", camera.width,
                      camera.height);
         return 1;
     }
+    if (resume) {
+        lumeno::Status resumable = session.ResumeFromCheckpoint();
+        if (!resumable) {
+            std::fprintf(stderr, "lumeno-render: cannot resume: %s\n", resumable.Message().c_str());
+            return 1;
+        }
+        if (!quiet) {
+            std::fprintf(stderr, "resuming at pass %d\n", session.ResumePass());
+        }
+    }
 
     const int lastPass = passes > 0 ? passes : lumeno::kTotalPasses;
-    const int firstPass = session.Schedule().PassCounter();
+    const int firstPass = resume ? session.ResumePass() : 1;
     lumeno::TerminalProgress terminal(camera.width * camera.height, firstPass, lastPass, quiet);
     progress = &terminal;
     g_session = &session;
@@ -169,6 +188,16 @@ int main(int argc, char** argv) {
         }
     } else {
         outcome += "; nothing to save";
+    }
+    if (!exr.empty()) {
+        lumeno::Status written = session.SaveMeanAs(exr, lumeno::MeanFormat::Exr);
+        if (written) {
+            outcome += "; wrote " + exr;
+        } else {
+            std::fprintf(stderr, "lumeno-render: %s\n", written.Message().c_str());
+            outcome += "; " + exr + " was NOT written";
+            status = 1;
+        }
     }
     if (!png.empty()) {
         lumeno::Status written = lumeno::WritePng(png, session.DisplayImage());

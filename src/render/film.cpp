@@ -4,6 +4,7 @@
 #include <cmath>
 #include <new>
 
+#include "base/exr_file.h"
 #include "base/pfm_file.h"
 
 namespace lumeno {
@@ -126,11 +127,13 @@ void Film::FixedToPlanes() {
     }
 }
 
-Status Film::SaveMean(const std::string& path, int passesHeld) {
+Status Film::SaveMean(const std::string& path, int passesHeld, MeanFormat format) {
     if (kind_ == SumKind::Fixed) {
         FixedToPlanes();
     }
-    return WritePfm(path, sumRed_, sumGreen_, sumBlue_, static_cast<float>(passesHeld));
+    auto n = static_cast<float>(passesHeld);
+    return format == MeanFormat::Exr ? WriteExr(path, sumRed_, sumGreen_, sumBlue_, n)
+                                     : WritePfm(path, sumRed_, sumGreen_, sumBlue_, n);
 }
 
 Vec3 Film::Mean(int x, int y, int passesHeld) const {

@@ -34,6 +34,9 @@ inline float ToneCurve(float a) {
 
 enum class SumKind { Float, Fixed };
 
+// The file format of a saved mean.
+enum class MeanFormat { Pfm, Exr };
+
 class Film {
   public:
     // Fixed-point sums: a sample v adds round(v · 2^24), v first limited to
@@ -82,8 +85,8 @@ class Film {
     // exact mode), and so leaves the sums invalid.
     FloatPlane& PreviewCanvas() { return sumRed_; }
 
-    // The sums / passesHeld as a PFM file at path.
-    Status SaveMean(const std::string& path, int passesHeld);
+    // The sums / passesHeld as a PFM (or EXR) file at path.
+    Status SaveMean(const std::string& path, int passesHeld, MeanFormat format = MeanFormat::Pfm);
 
     // The mean of pixel (x, y) over passesHeld passes, as the PFM file holds it.
     Vec3 Mean(int x, int y, int passesHeld) const;

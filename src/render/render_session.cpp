@@ -3,6 +3,9 @@
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -87,8 +90,16 @@ bool RenderSession::SetImageSize(int width, int height) {
         film_.SetSize(0, 0, KindForMode());
         return false;
     }
-    DrawPreview();
+    DrawWireframePreview(scene_.camera, scene_.objectTriangles, film_.PreviewCanvas(),
+                         film_.Image(), display_);
+    convertAll_ = true;
+    accumulationReady_ = false;
     scenePrepared_ = false;
+    geometryFingerprint_.reset();
+    probeFingerprint_.reset();
+    pendingCheckpoint_.reset();
+    checkpointPass_ = 0;
+    checkpointFileChecked_ = false;
     return true;
 }
 
@@ -100,6 +111,12 @@ void RenderSession::DrawPreview() {
                          film_.Image(), display_);
     convertAll_ = true;
     accumulationReady_ = false;
+    // The saved render shows the old view: it is of no use any more.
+    pendingCheckpoint_.reset();
+    if (checkpointPass_ > 0 || checkpointFileChecked_) {
+        std::remove(kCheckpointPath);
+    }
+    checkpointPass_ = 0;
 }
 
 bool RenderSession::Enabled() const {
@@ -179,9 +196,18 @@ void RenderSession::Prepare() {
         scenePrepared_ = true;
     }
     if (!accumulationReady_) {
-        film_.Clear();
-        schedule_.Reset();
+        if (pendingCheckpoint_) {
+            ApplyCheckpoint(*pendingCheckpoint_);
+            pendingCheckpoint_.reset();
+        } else {
+            film_.Clear();
+            schedule_.Reset();
+            checkpointPass_ = 0;
+        }
         accumulationReady_ = true;
+    }
+    if (mode_ == RenderMode::Exact) {
+        stampsAtPassStart_.reserve(scene_.objectTriangles.size());
     }
 }
 
@@ -190,23 +216,34 @@ RunEnd RenderSession::Run(int lastPass, const std::function<bool()>& keepGoing) 
         return RunEnd::NoImage;
     }
     Prepare();
+    RunEnd end = RunEnd::Complete;
     for (;;) {
         if (cancel_.load(std::memory_order_relaxed)) {
-            return RunEnd::Cancelled;
+            end = RunEnd::Cancelled;
+            break;
         }
         if (schedule_.PassCounter() > lastPass) {
-            return RunEnd::LastPassDone;
+            end = RunEnd::LastPassDone;
+            break;
         }
         if (keepGoing && !keepGoing()) {
-            return RunEnd::Stopped;
+            end = RunEnd::Stopped;
+            break;
         }
         if (RenderPass() == PassEnd::Cancelled) {
-            return RunEnd::Cancelled;
+            end = RunEnd::Cancelled;
+            break;
         }
         if (schedule_.Complete()) {
-            return RunEnd::Complete;
+            end = RunEnd::Complete;
+            break;
         }
     }
+    // Whatever stopped the run, the passes done so far are kept.
+    if (schedule_.PassCounter() != checkpointPass_ && schedule_.PassesHeld() > 0) {
+        (void)WriteCheckpoint();
+    }
+    return end;
 }
 
 bool RenderSession::TraceRow(int y, const PassSetup& setup, RayQueries& queries) {
@@ -294,6 +331,9 @@ RenderSession::PassEnd RenderSession::RenderPass() {
     // What an abandoned pass must give back in the exact mode.
     const Random randomAtStart = random_;
     const std::int32_t queryCounterAtStart = octree_.queryCounter;
+    if (mode_ == RenderMode::Exact) {
+        SaveStamps(stampsAtPassStart_);
+    }
 
     for (int y = 0; y < height; ++y) {
         rowDone_[static_cast<std::size_t>(y)].store(0, std::memory_order_relaxed);
@@ -344,8 +384,11 @@ RenderSession::PassEnd RenderSession::RenderPass() {
     // A cancel that came while the last rows finished still drops the pass:
     // nothing of it is committed yet.
     if (cancelled || cancel_.load(std::memory_order_relaxed)) {
-        random_ = randomAtStart;
-        octree_.queryCounter = queryCounterAtStart;
+        if (mode_ == RenderMode::Exact) {
+            random_ = randomAtStart;
+            octree_.queryCounter = queryCounterAtStart;
+            RestoreStamps(stampsAtPassStart_);
+        }
         return PassEnd::Cancelled;
     }
 
@@ -359,7 +402,9 @@ RenderSession::PassEnd RenderSession::RenderPass() {
 
     schedule_.Advance();
     if (schedule_.SaveDue()) {
-        (void)SaveMean();  // a failed save is reported and rendering goes on
+        // A failed save is reported, and rendering goes on.
+        (void)SaveMean();
+        (void)WriteCheckpoint();
     }
     if (listener_ != nullptr) {
         listener_->PassFinished(schedule_.PassCounter());
@@ -369,21 +414,176 @@ RenderSession::PassEnd RenderSession::RenderPass() {
 
 std::string RenderSession::MeanPath() const {
     return std::string(kOutputFolder) + "/path_trace_" + std::to_string(schedule_.PassCounter()) +
-           ".pfm";
+           (saveFormat_ == MeanFormat::Exr ? ".exr" : ".pfm");
 }
 
 Status RenderSession::SaveMean() {
-    if (schedule_.PassesHeld() < 1 || film_.Empty()) {
-        return Status::Error("nothing rendered yet: no mean to save");
-    }
     Status saved = EnsureFolder(kOutputFolder);
     if (saved) {
-        saved = film_.SaveMean(MeanPath(), schedule_.PassesHeld());
+        saved = SaveMeanAs(MeanPath(), saveFormat_);
     }
     if (!saved) {
         Report(saved.Message());
     }
     return saved;
+}
+
+Status RenderSession::SaveMeanAs(const std::string& path, MeanFormat format) {
+    if (schedule_.PassesHeld() < 1 || film_.Empty()) {
+        return Status::Error("nothing rendered yet: no mean to save");
+    }
+    return film_.SaveMean(path, schedule_.PassesHeld(), format);
+}
+
+Fingerprint RenderSession::CurrentFingerprint() {
+    if (!geometryFingerprint_) {
+        geometryFingerprint_ = GeometryFingerprint(scene_);
+    }
+    if (!probeFingerprint_) {
+        probeFingerprint_ = ProbeFingerprint();
+    }
+    Fingerprint fingerprint = *geometryFingerprint_;
+    const Fingerprint camera = CameraFingerprint(scene_.camera);
+    for (const Fingerprint* part :
+         std::initializer_list<const Fingerprint*>{&*probeFingerprint_, &camera}) {
+        fingerprint.items.insert(fingerprint.items.end(), part->items.begin(), part->items.end());
+    }
+    return fingerprint;
+}
+
+std::uint64_t RenderSession::CheckpointBound() const {
+    // The largest checkpoint this image can have: fixed sums, or float sums
+    // and a stamp per triangle, plus room for the header and fingerprint.
+    std::uint64_t pixels = std::uint64_t(film_.Width()) * std::uint64_t(film_.Height());
+    return 24 * pixels + 2 * std::uint64_t(scene_.objectTriangles.size()) + (1 << 20);
+}
+
+void RenderSession::SaveStamps(std::vector<std::uint16_t>& stamps) const {
+    stamps.clear();
+    for (const Triangle* t : scene_.objectTriangles) {
+        stamps.push_back(t->rayStamp);
+    }
+}
+
+void RenderSession::RestoreStamps(std::span<const std::uint16_t> stamps) {
+    std::size_t i = 0;
+    for (Triangle* t : scene_.objectTriangles) {
+        t->rayStamp = i < stamps.size() ? stamps[i++] : 0;
+    }
+}
+
+Status RenderSession::WriteCheckpoint() {
+    if (film_.Empty() || schedule_.PassesHeld() < 1) {
+        return Status::Error("nothing rendered yet: no checkpoint to write");
+    }
+    Status written = EnsureFolder(kOutputFolder);
+    if (written && !checkpointFileChecked_) {
+        // A file we cannot read may be another version's work: keep it.
+        checkpointFileChecked_ = true;
+        Checkpoint existing;
+        Status readable = ReadCheckpoint(kCheckpointPath, 2 * CheckpointBound(), existing);
+        struct stat info {};
+        if (!readable && stat(kCheckpointPath, &info) == 0) {
+            std::string aside = std::string(kCheckpointPath) + ".unreadable";
+            if (std::rename(kCheckpointPath, aside.c_str()) == 0) {
+                Report(readable.Message() + "; moved aside to " + aside);
+            } else {
+                written = Status::Error(readable.Message() + "; not overwritten");
+                checkpointFileChecked_ = false;
+            }
+        }
+    }
+    if (written) {
+        Checkpoint checkpoint;
+        checkpoint.exact = mode_ == RenderMode::Exact;
+        checkpoint.width = film_.Width();
+        checkpoint.height = film_.Height();
+        checkpoint.schedule = schedule_.Save();
+        checkpoint.fingerprint = CurrentFingerprint();
+        if (checkpoint.exact) {
+            checkpoint.random[0] = random_.x;
+            checkpoint.random[1] = random_.y;
+            checkpoint.random[2] = random_.z;
+            checkpoint.random[3] = random_.w;
+            checkpoint.queryCounter = octree_.queryCounter;
+            SaveStamps(checkpoint.stampStore);
+            checkpoint.stamps = checkpoint.stampStore;
+            for (int c = 0; c < 3; ++c) {
+                std::span<float> plane = film_.FloatSums(c);
+                checkpoint.floatStore.insert(checkpoint.floatStore.end(), plane.begin(),
+                                             plane.end());
+            }
+            checkpoint.floatSums = checkpoint.floatStore;
+        } else {
+            checkpoint.fixedSums = film_.FixedSums();
+        }
+        written = lumeno::WriteCheckpoint(kCheckpointPath, checkpoint);
+    }
+    if (written) {
+        checkpointPass_ = schedule_.PassCounter();
+    } else {
+        Report(written.Message());
+    }
+    return written;
+}
+
+Status RenderSession::ResumeFromCheckpoint() {
+    if (film_.Empty()) {
+        return Status::Error("no scene to continue");
+    }
+    auto checkpoint = std::make_unique<Checkpoint>();
+    if (Status read = ReadCheckpoint(kCheckpointPath, CheckpointBound(), *checkpoint); !read) {
+        return read;
+    }
+    const std::string path = kCheckpointPath;
+    const bool exact = mode_ == RenderMode::Exact;
+    if (checkpoint->exact != exact) {
+        return Status::Error(path + " was made in the " +
+                             (checkpoint->exact ? "exact" : "parallel") + " mode, not the " +
+                             (exact ? "exact" : "parallel") + " one");
+    }
+    if (checkpoint->width != film_.Width() || checkpoint->height != film_.Height()) {
+        return Status::Error(path + " holds a " + std::to_string(checkpoint->width) + " x " +
+                             std::to_string(checkpoint->height) + " image, not " +
+                             std::to_string(film_.Width()) + " x " +
+                             std::to_string(film_.Height()));
+    }
+    std::string changed = DescribeDifferences(checkpoint->fingerprint, CurrentFingerprint());
+    if (!changed.empty()) {
+        return Status::Error(path + " belongs to another render: " + changed + " changed");
+    }
+    if (exact && checkpoint->stamps.size() != scene_.objectTriangles.size()) {
+        return Status::Error(path + " is damaged (its stamps do not match the triangles)");
+    }
+    pendingCheckpoint_ = std::move(checkpoint);
+    accumulationReady_ = false;
+    checkpointFileChecked_ = true;
+    return Status::Ok();
+}
+
+int RenderSession::ResumePass() const {
+    return pendingCheckpoint_ ? pendingCheckpoint_->schedule.passCounter : 0;
+}
+
+void RenderSession::ApplyCheckpoint(const Checkpoint& checkpoint) {
+    schedule_.Restore(checkpoint.schedule);
+    if (checkpoint.exact) {
+        const std::size_t plane = std::size_t(film_.Width()) * std::size_t(film_.Height());
+        for (int c = 0; c < 3; ++c) {
+            std::span<const float> saved = checkpoint.floatSums.subspan(c * plane, plane);
+            std::copy(saved.begin(), saved.end(), film_.FloatSums(c).begin());
+        }
+        random_.x = checkpoint.random[0];
+        random_.y = checkpoint.random[1];
+        random_.z = checkpoint.random[2];
+        random_.w = checkpoint.random[3];
+        octree_.queryCounter = checkpoint.queryCounter;
+        RestoreStamps(checkpoint.stamps);
+    } else {
+        std::copy(checkpoint.fixedSums.begin(), checkpoint.fixedSums.end(),
+                  film_.FixedSums().begin());
+    }
+    checkpointPass_ = checkpoint.schedule.passCounter;
 }
 
 const DibImage& RenderSession::DisplayImage() {

@@ -33,6 +33,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 #include <thread>
 
@@ -40,6 +42,7 @@
 #include "light/integrator.h"
 #include "light/light_probe.h"
 #include "light/random.h"
+#include "render/checkpoint.h"
 #include "render/display_sink.h"
 #include "render/film.h"
 #include "render/pass_schedule.h"
@@ -103,8 +106,21 @@ class RenderSession {
     bool SetImageSize(int width, int height);
 
     // After a camera change: redraws the preview; the next run begins a fresh
-    // image without rebuilding the octree. No run may be under way.
+    // image without rebuilding the octree, and the checkpoint (of the old
+    // view) is discarded. No run may be under way.
     void DrawPreview();
+
+    // Saved means are PFM files (the default) or EXR files.
+    void SetSaveFormat(MeanFormat format) { saveFormat_ = format; }
+
+    // Makes the next run continue the render saved in "./out/render.checkpoint"
+    // instead of starting afresh. Fails, changing nothing, when there is no
+    // checkpoint, it is damaged or of an unknown version, or it belongs to
+    // another scene, camera, image size or mode (the message names which).
+    // Call after SetImageSize and SetMode.
+    Status ResumeFromCheckpoint();
+    // The pass a run will continue at, when a checkpoint is to be resumed.
+    int ResumePass() const;
 
     // Runs passes on the calling thread until the passes up to lastPass are
     // in the sums, the session completes (a run after completion adds exactly
@@ -130,11 +146,17 @@ class RenderSession {
     void RequestCancel() { cancel_.store(true, std::memory_order_relaxed); }
 
     // Saves the current mean (sums / passes held) as
-    // "./out/path_trace_<passCounter>.pfm", creating "./out" when missing.
-    // On failure the listener hears why too.
+    // "./out/path_trace_<passCounter>.pfm" (or .exr), creating "./out" when
+    // missing. On failure the listener hears why too.
     Status SaveMean();
     // The file name SaveMean writes now.
     std::string MeanPath() const;
+    // Writes the mean to path in format, as SaveMean does.
+    Status SaveMeanAs(const std::string& path, MeanFormat format);
+    // Writes "./out/render.checkpoint" for the passes complete now. A file
+    // there that is not a readable checkpoint is first moved aside to
+    // "<name>.unreadable", never overwritten.
+    Status WriteCheckpoint();
 
     // The display image as it is now. When nothing shows the session's
     // pictures (a terminal), the display is made here from the sums.
@@ -168,6 +190,12 @@ class RenderSession {
     void ShowRows(int first, int end);
     void Report(const std::string& message);
     SumKind KindForMode() const;
+    // The fingerprint of the scene, camera and probe as they are now.
+    Fingerprint CurrentFingerprint();
+    std::uint64_t CheckpointBound() const;
+    void ApplyCheckpoint(const Checkpoint& checkpoint);
+    void SaveStamps(std::vector<std::uint16_t>& stamps) const;
+    void RestoreStamps(std::span<const std::uint16_t> stamps);
 
     Scene& scene_;
     DisplaySink& display_;
@@ -186,6 +214,19 @@ class RenderSession {
     bool scenePrepared_ = false;
     // The bitmap shows the preview: the next refresh converts every row.
     bool convertAll_ = true;
+    MeanFormat saveFormat_ = MeanFormat::Pfm;
+
+    // The scene's and the probe's fingerprints, made once per scene.
+    std::optional<Fingerprint> geometryFingerprint_;
+    std::optional<Fingerprint> probeFingerprint_;
+    // A checkpoint the next preparation continues from.
+    std::unique_ptr<Checkpoint> pendingCheckpoint_;
+    // The pass counter the last checkpoint holds (0: none written yet), and
+    // whether the file already there was looked at.
+    int checkpointPass_ = 0;
+    bool checkpointFileChecked_ = false;
+    // The exact mode's stamps at the start of the pass under way.
+    std::vector<std::uint16_t> stampsAtPassStart_;
 
     RenderMode mode_ = RenderMode::Parallel;
     int threads_ = 0;

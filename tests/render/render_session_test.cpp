@@ -165,7 +165,9 @@ TEST(RenderSession, SavesEverySixteenPassesIntoACreatedOutFolder) {
     SessionFixture f;
     ASSERT_TRUE(f.session.SetImageSize(3, 2));
     f.RunPasses(14);
-    EXPECT_FALSE(std::filesystem::exists("out"));
+    for (int n = 1; n <= 16; ++n) {
+        EXPECT_FALSE(std::filesystem::exists("out/path_trace_" + std::to_string(n) + ".pfm"));
+    }
     f.RunPasses(1);  // pass 15: the counter becomes 16
     std::string bytes = ReadFile("out/path_trace_16.pfm");
     ASSERT_EQ(bytes.size(), 17u + 3 * 2 * 12);
