@@ -7,6 +7,7 @@
 
 #include <bit>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
@@ -262,6 +263,30 @@ Fingerprint ProbeFingerprint() {
     Fingerprint fingerprint;
     fingerprint.items.push_back({"the probe image", FileHash(kProbeImagePath)});
     fingerprint.items.push_back({"the probe's light list", FileHash(kProbeLightsPath)});
+    return fingerprint;
+}
+
+std::string EncodeFingerprint(const Fingerprint& fingerprint) {
+    std::string text;
+    for (const Fingerprint::Item& item : fingerprint.items) {
+        text += item.label + '\t' + std::to_string(item.hash) + '\n';
+    }
+    return text;
+}
+
+Fingerprint DecodeFingerprint(const std::string& text) {
+    Fingerprint fingerprint;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t tab = text.find('\t', at);
+        std::size_t end = text.find('\n', at);
+        if (tab == std::string::npos || end == std::string::npos || tab > end) {
+            break;
+        }
+        fingerprint.items.push_back(
+            {text.substr(at, tab - at), std::strtoull(text.c_str() + tab + 1, nullptr, 10)});
+        at = end + 1;
+    }
     return fingerprint;
 }
 

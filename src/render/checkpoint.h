@@ -51,6 +51,11 @@ Fingerprint CameraFingerprint(const Camera& camera);
 // are on disk (a missing file has a hash of its own).
 Fingerprint ProbeFingerprint();
 
+// A fingerprint as text ("label\thash\n" per item) and back, to send it to
+// another process.
+std::string EncodeFingerprint(const Fingerprint& fingerprint);
+Fingerprint DecodeFingerprint(const std::string& text);
+
 // Which items differ, in words ("the triangles", "the camera", "map
 // wood.bmp"); empty when they agree.
 std::string DescribeDifferences(const Fingerprint& saved, const Fingerprint& current);

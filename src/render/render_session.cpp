@@ -211,11 +211,14 @@ void RenderSession::Prepare() {
     }
 }
 
-RunEnd RenderSession::Run(int lastPass, const std::function<bool()>& keepGoing) {
+RunEnd RenderSession::Run(int lastPass, const std::function<bool()>& keepGoing, PassShare* share) {
     if (film_.Empty()) {
         return RunEnd::NoImage;
     }
     Prepare();
+    if (share != nullptr) {
+        return RunShared(lastPass, keepGoing, *share);
+    }
     RunEnd end = RunEnd::Complete;
     for (;;) {
         if (cancel_.load(std::memory_order_relaxed)) {
@@ -230,10 +233,19 @@ RunEnd RenderSession::Run(int lastPass, const std::function<bool()>& keepGoing) 
             end = RunEnd::Stopped;
             break;
         }
-        if (RenderPass() == PassEnd::Cancelled) {
+        const int pass = schedule_.PassCounter();
+        if (!TracePass(schedule_.Setup(scene_.camera, film_.Width(), film_.Height()))) {
             end = RunEnd::Cancelled;
             break;
         }
+        FinishPass(pass);
+        schedule_.Advance();
+        if (schedule_.SaveDue()) {
+            // A failed save is reported, and rendering goes on.
+            (void)SaveMean();
+            (void)WriteCheckpoint();
+        }
+        PassCounted();
         if (schedule_.Complete()) {
             end = RunEnd::Complete;
             break;
@@ -302,7 +314,7 @@ void RenderSession::RowTraced(int y, bool blocking) {
         return;  // the thread holding it moves the prefix on, or the pass's end does
     }
     const int height = film_.Height();
-    const int passNumber = schedule_.PassCounter();
+    const int passNumber = tracingPass_;
     const bool showing = display_.Showing();
     int prefix = tracedPrefix_;
     while (prefix < height &&
@@ -322,12 +334,8 @@ void RenderSession::RowTraced(int y, bool blocking) {
     }
 }
 
-RenderSession::PassEnd RenderSession::RenderPass() {
-    const int width = film_.Width();
+bool RenderSession::TracePass(const PassSetup& setup) {
     const int height = film_.Height();
-    // Camera changes during the pass take effect in the next one.
-    const PassSetup setup = schedule_.Setup(scene_.camera, width, height);
-    const int passNumber = schedule_.PassCounter();
     // What an abandoned pass must give back in the exact mode.
     const Random randomAtStart = random_;
     const std::int32_t queryCounterAtStart = octree_.queryCounter;
@@ -339,6 +347,7 @@ RenderSession::PassEnd RenderSession::RenderPass() {
         rowDone_[static_cast<std::size_t>(y)].store(0, std::memory_order_relaxed);
     }
     tracedPrefix_ = 0;
+    tracingPass_ = setup.passCounter;
     lastProgressNanos_ = NowNanos();
 
     bool cancelled = false;
@@ -389,9 +398,12 @@ RenderSession::PassEnd RenderSession::RenderPass() {
             octree_.queryCounter = queryCounterAtStart;
             RestoreStamps(stampsAtPassStart_);
         }
-        return PassEnd::Cancelled;
+        return false;
     }
+    return true;
+}
 
+void RenderSession::FinishPass(int passNumber) {
     if (display_.Showing()) {
         RefreshEnd(passNumber);
     }
@@ -399,17 +411,86 @@ RenderSession::PassEnd RenderSession::RenderPass() {
     char title[64];
     std::snprintf(title, sizeof title, "path = %d / %d", passNumber, schedule_.TotalPasses());
     display_.SetTitle(title);
+}
 
-    schedule_.Advance();
-    if (schedule_.SaveDue()) {
-        // A failed save is reported, and rendering goes on.
-        (void)SaveMean();
-        (void)WriteCheckpoint();
-    }
+void RenderSession::PassCounted() {
     if (listener_ != nullptr) {
         listener_->PassFinished(schedule_.PassCounter());
     }
-    return PassEnd::Done;
+}
+
+RunEnd RenderSession::RunShared(int lastPass, const std::function<bool()>& keepGoing,
+                                PassShare& share) {
+    const int processes = share.Processes();
+    const int me = share.Index();
+    const int saveEvery = FarmSaveInterval(processes);
+    for (;;) {
+        const int first = schedule_.PassCounter();
+        if (first > lastPass) {
+            return RunEnd::LastPassDone;
+        }
+        // A round: one pass per process, never across a save point, the
+        // last pass asked for, or the end of the session (after which every
+        // run adds exactly one pass).
+        int end = std::min({first + processes, (first / saveEvery + 1) * saveEvery, lastPass + 1,
+                            schedule_.Complete() ? first + 1 : schedule_.TotalPasses() + 1});
+        bool traced = true;
+        if (me < end - first) {
+            PassSchedule mine;
+            mine.Restore(PassSchedule::StateAtPass(first + me));
+            traced = TracePass(mine.Setup(scene_.camera, film_.Width(), film_.Height()));
+        }
+        bool stop = (keepGoing && !keepGoing()) || cancel_.load(std::memory_order_relaxed);
+        PassShare::RoundEnd agreed = share.EndRound(traced, stop);
+        if (agreed.allTraced) {
+            for (int pass = first; pass < end; ++pass) {
+                if (pass == first + me) {
+                    FinishPass(pass);
+                }
+                schedule_.Advance();
+                PassCounted();
+            }
+        }
+        const bool ending = !agreed.allTraced || agreed.stop ||
+                            schedule_.PassCounter() > lastPass || schedule_.Complete();
+        if (ending || schedule_.PassCounter() % saveEvery == 0) {
+            // The sums meet: process 0 holds the whole image, the others
+            // start their next share from nothing.
+            share.Combine(film_.FixedSums());
+            if (me == 0) {
+                if (schedule_.PassCounter() % saveEvery == 0) {
+                    (void)SaveMean();
+                }
+                if (schedule_.PassCounter() != checkpointPass_ && schedule_.PassesHeld() > 0) {
+                    (void)WriteCheckpoint();
+                }
+            } else {
+                film_.Clear();
+            }
+        }
+        if (!agreed.allTraced || agreed.stop) {
+            return cancel_.load(std::memory_order_relaxed) ? RunEnd::Cancelled : RunEnd::Stopped;
+        }
+        if (schedule_.Complete()) {
+            return RunEnd::Complete;
+        }
+    }
+}
+
+int FarmSaveInterval(int processes) {
+    // Every process traces one pass per round and rounds stop at save
+    // points, so a farm of more than 16 saves as often as it has passes in a
+    // round: a multiple of the usual 16.
+    return kSaveEvery * ((std::max(processes, 1) + kSaveEvery - 1) / kSaveEvery);
+}
+
+void RenderSession::StartAtPass(int pass) {
+    Prepare();
+    film_.Clear();
+    schedule_.Restore(PassSchedule::StateAtPass(pass));
+    pendingCheckpoint_.reset();
+    checkpointPass_ = pass;
+    accumulationReady_ = true;
 }
 
 std::string RenderSession::MeanPath() const {

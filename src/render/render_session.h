@@ -46,6 +46,7 @@
 #include "render/display_sink.h"
 #include "render/film.h"
 #include "render/pass_schedule.h"
+#include "render/pass_share.h"
 #include "scene/scene.h"
 #include "spatial/octree.h"
 
@@ -75,6 +76,10 @@ class SessionListener {
     // Something the user should know (a failed save, a failed preparation).
     virtual void Message(const std::string& message) { (void)message; }
 };
+
+// How often a farm of that many processes saves: every 16 passes, or a
+// multiple of 16 for farms larger than that.
+int FarmSaveInterval(int processes);
 
 // Why Run returned.
 enum class RunEnd {
@@ -121,12 +126,22 @@ class RenderSession {
     Status ResumeFromCheckpoint();
     // The pass a run will continue at, when a checkpoint is to be resumed.
     int ResumePass() const;
+    // The fingerprint of the scene, camera and probe as they are now.
+    Fingerprint CurrentFingerprint();
 
     // Runs passes on the calling thread until the passes up to lastPass are
     // in the sums, the session completes (a run after completion adds exactly
     // one pass), keepGoing (asked before every pass, when given) says no, or
     // the run is cancelled.
-    RunEnd Run(int lastPass, const std::function<bool()>& keepGoing = {});
+    //
+    // With a share, this process is one of several that render the same
+    // image (a farm, parallel mode only): see PassShare.
+    RunEnd Run(int lastPass, const std::function<bool()>& keepGoing = {},
+               PassShare* share = nullptr);
+
+    // For a process of a farm that continues another's render: the next run
+    // starts at pass `pass` with empty sums (its share of what follows).
+    void StartAtPass(int pass);
 
     // The Render toggle: switches rendering on or off and returns the new
     // state. Switching on starts a worker thread that runs passes until the
@@ -175,10 +190,15 @@ class RenderSession {
     int ImageHeight() const { return film_.Height(); }
 
   private:
-    enum class PassEnd { Done, Cancelled };
-
     void Prepare();
-    PassEnd RenderPass();
+    // Traces every row of the pass setup describes into the film's pending
+    // samples; false (everything as before the pass) when cancelled.
+    bool TracePass(const PassSetup& setup);
+    // Commits the traced pass: final refresh, sums, title.
+    void FinishPass(int passNumber);
+    // The schedule counted a pass: tells the listener.
+    void PassCounted();
+    RunEnd RunShared(int lastPass, const std::function<bool()>& keepGoing, PassShare& share);
     void RenderThreadMain();
     // Traces row y; false when the pass was cancelled on the way.
     bool TraceRow(int y, const PassSetup& setup, RayQueries& queries);
@@ -190,8 +210,7 @@ class RenderSession {
     void ShowRows(int first, int end);
     void Report(const std::string& message);
     SumKind KindForMode() const;
-    // The fingerprint of the scene, camera and probe as they are now.
-    Fingerprint CurrentFingerprint();
+
     std::uint64_t CheckpointBound() const;
     void ApplyCheckpoint(const Checkpoint& checkpoint);
     void SaveStamps(std::vector<std::uint16_t>& stamps) const;
@@ -239,6 +258,7 @@ class RenderSession {
     // top are (guarded by progressMutex_).
     std::unique_ptr<std::atomic<std::uint8_t>[]> rowDone_;
     int tracedPrefix_ = 0;
+    int tracingPass_ = 0;
     std::int64_t lastProgressNanos_ = 0;
     std::mutex progressMutex_;
 
