@@ -20,12 +20,11 @@
 #include "scene/scene.h"
 #include "scene/scene_file.h"
 #include "shell_options.h"
+#include "working_folder.h"
 
 namespace lumeno::app {
 
 class CMainView;
-
-inline constexpr const char* kScenePath = "./scene/scene.txt";
 
 class CLumeno_wndView : public QWidget {
     Q_OBJECT
@@ -50,7 +49,8 @@ class CLumeno_wndView : public QWidget {
     // rendering, empty otherwise.
     QString RenderStatus() const;
 
-    // Cancels a running pass and joins the worker (quitting).
+    // Cancels a running pass and joins the worker: before quitting, and
+    // before the working folder changes.
     void Shutdown();
 
   public slots:
