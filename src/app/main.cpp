@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "commands.h"
+#include "icons.h"
 #include "language.h"
 #include "main_frame.h"
 #include "shell_options.h"
@@ -34,6 +36,9 @@ int main(int argc, char** argv) {
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
     QApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
+    // The installed desktop entry (lumeno.desktop) names the same icon.
+    QApplication::setDesktopFileName(QStringLiteral("lumeno"));
+    QApplication::setWindowIcon(CommandIcon(kIdRender));
     if (!ApplyLanguage(StartupLanguage(line))) {
         std::fprintf(stderr, "lumeno: the Japanese translation is missing; using English\n");
     }
