@@ -191,9 +191,11 @@ void CMainFrame::CreateToolBar() {
 }
 
 void CMainFrame::RefreshRecentFolders() {
+    // Later, not now: the action that opened a folder may be the one
+    // still delivering its triggered signal.
     for (QAction* action : recentActions_) {
         fileMenu_->removeAction(action);
-        delete action;
+        action->deleteLater();
     }
     recentActions_.clear();
     const QStringList& folders = recent_.Entries();
