@@ -1,7 +1,10 @@
 // The shell's command table: command ids, and the prompt strings that give
 // each command its status-bar prompt and, after the line feed, its tool tip.
+// The prompt strings are English; StatusPrompt and ToolTip give them in the
+// language of the user interface.
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 
 namespace lumeno::app {
@@ -21,24 +24,33 @@ inline constexpr int kIdSceneLoad = 32773;
 inline constexpr int kIdSaveViewpoint = 32775;
 inline constexpr int kIdLoadViewpoint = 32776;
 
-inline constexpr const char* kPromptFileOpen = "既存のﾌｧｲﾙを開く\n開く";
-inline constexpr const char* kPromptFileSave = "作業中のﾌｧｲﾙを上書きして保存\n保存";
-inline constexpr const char* kPromptSceneLoad = "シーン読み込み\nシーン読み込み";
-inline constexpr const char* kPromptRender = "レンダリング\nレンダリング";
-inline constexpr const char* kPromptSaveViewpoint = "視点の保存\n視点の保存";
-inline constexpr const char* kPromptLoadViewpoint = "視点の読み込み\n視点の読み込み";
+// The translation context of the prompt strings.
+inline constexpr const char* kPromptContext = "Command";
 
-// The status-bar prompt: the prompt string up to its line feed.
+inline constexpr const char* kPromptFileOpen =
+    QT_TRANSLATE_NOOP("Command", "Open a scene folder\nOpen");
+inline constexpr const char* kPromptFileSave =
+    QT_TRANSLATE_NOOP("Command", "Save the active document\nSave");
+inline constexpr const char* kPromptSceneLoad =
+    QT_TRANSLATE_NOOP("Command", "Load the scene\nScene load");
+inline constexpr const char* kPromptRender =
+    QT_TRANSLATE_NOOP("Command", "Start or stop rendering\nRender");
+inline constexpr const char* kPromptSaveViewpoint =
+    QT_TRANSLATE_NOOP("Command", "Save the viewpoint\nSave viewpoint");
+inline constexpr const char* kPromptLoadViewpoint =
+    QT_TRANSLATE_NOOP("Command", "Load the viewpoint\nLoad viewpoint");
+
+// The status-bar prompt: the translated prompt string up to its line feed.
 inline QString StatusPrompt(const char* prompt) {
-    QString text = QString::fromUtf8(prompt);
+    QString text = QCoreApplication::translate(kPromptContext, prompt);
     return text.section(QLatin1Char('\n'), 0, 0);
 }
 
-// The tool tip: the prompt string after its line feed (all of it when there
-// is none).
+// The tool tip: the translated prompt string after its line feed (all of it
+// when there is none).
 inline QString ToolTip(const char* prompt) {
-    QString text = QString::fromUtf8(prompt);
-    int split = text.indexOf(QLatin1Char('\n'));
+    QString text = QCoreApplication::translate(kPromptContext, prompt);
+    qsizetype split = text.indexOf(QLatin1Char('\n'));
     return split < 0 ? text : text.mid(split + 1);
 }
 

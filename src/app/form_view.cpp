@@ -76,10 +76,11 @@ QString CLumeno_wndView::RenderStatus() const {
         return {};
     }
     if (options_.mode == RenderMode::Exact) {
-        return QStringLiteral("レンダリング中: 厳密モード, 1 スレッド");
+        return tr("Rendering: exact mode, 1 thread");
     }
     int threads = options_.threads > 0 ? options_.threads : tbb::info::default_concurrency();
-    return QStringLiteral("レンダリング中: 並列モード, %1 スレッド").arg(threads);
+    return threads == 1 ? tr("Rendering: parallel mode, 1 thread")
+                        : tr("Rendering: parallel mode, %1 threads").arg(threads);
 }
 
 void CLumeno_wndView::UpdateRenderCommand() {
@@ -119,7 +120,7 @@ void CLumeno_wndView::OnSceneLoad() {
         loadMessages << QString::fromStdString(FormatDiagnostic(d));
     }
     if (diagnostics.Dropped() > 0) {
-        loadMessages << QStringLiteral("… and %1 more").arg(diagnostics.Dropped());
+        loadMessages << tr("… and %1 more").arg(diagnostics.Dropped());
     }
     // The list describes the scene on screen: the previous load's go.
     messages_.clear();
@@ -142,12 +143,12 @@ void CLumeno_wndView::OnSceneLoad() {
     QString summary = QString::fromStdString(
         SizeTitle(camera.width, camera.height, working_.scene.objectTriangles.size()));
     if (!sceneUsable_) {
-        AddMessage(QStringLiteral("cannot allocate a %1 x %2 image; rendering is unavailable")
+        AddMessage(tr("cannot allocate a %1 x %2 image; rendering is unavailable")
                        .arg(camera.width)
                        .arg(camera.height));
     } else if (renderWindow_->Session().ResumeFromCheckpoint()) {
         // A render of this very scene and view was saved here: Render goes on.
-        emit statusMessage(QStringLiteral("%1; Render continues from pass %2")
+        emit statusMessage(tr("%1; Render continues from pass %2")
                                .arg(summary)
                                .arg(renderWindow_->Session().ResumePass()));
     } else if (!loadMessages.isEmpty()) {

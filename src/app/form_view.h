@@ -18,6 +18,7 @@
 #include "scene/camera.h"
 #include "scene/scene.h"
 #include "scene/working_scene.h"
+#include "scene_folder.h"
 #include "shell_options.h"
 
 namespace lumeno::app {
@@ -47,7 +48,8 @@ class CLumeno_wndView : public QWidget {
     // rendering, empty otherwise.
     QString RenderStatus() const;
 
-    // Cancels a running pass and joins the worker (quitting).
+    // Cancels a running pass and joins the worker: before quitting, and
+    // before the working folder changes.
     void Shutdown();
 
   public slots:

@@ -4,12 +4,19 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "commands.h"
@@ -43,10 +50,30 @@ QAction* MakePromptAction(QObject* parent, int id, const QString& label, const c
     return action;
 }
 
+QSettings ShellSettings() {
+    return QSettings(QString::fromLatin1(kSettingsOrganization),
+                     QString::fromLatin1(kSettingsApplication));
+}
+
+// The folder a drag carries: one local path that is a directory; empty for
+// anything else (files, several items, remote addresses).
+QString DraggedFolder(const QMimeData* mime) {
+    if (mime == nullptr || !mime->hasUrls() || mime->urls().size() != 1) {
+        return {};
+    }
+    QUrl url = mime->urls().front();
+    if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isDir()) {
+        return {};
+    }
+    return url.toLocalFile();
+}
+
 }  // namespace
 
 CMainFrame::CMainFrame(const ShellOptions& options, QWidget* parent) : QMainWindow(parent) {
-    setWindowTitle(QStringLiteral("無題 - %1").arg(QString::fromUtf8(kApplicationTitle)));
+    setWindowTitle(
+        QStringLiteral("%1 - %2").arg(tr("Untitled"), QString::fromLatin1(kApplicationTitle)));
+    setAcceptDrops(true);
     view_ = new CLumeno_wndView(options, this);
     setCentralWidget(view_);
     for (int id : {kIdSceneLoad, kIdRender, kIdSaveViewpoint, kIdLoadViewpoint}) {
@@ -55,12 +82,14 @@ CMainFrame::CMainFrame(const ShellOptions& options, QWidget* parent) : QMainWind
 
     renderStatus_ = new QLabel(this);
     statusBar()->addPermanentWidget(renderStatus_);
-    statusBar()->showMessage(QStringLiteral("レディ"));
+    statusBar()->showMessage(tr("Ready"));
     connect(view_, &CLumeno_wndView::statusMessage, this,
             [this](const QString& text) { statusBar()->showMessage(text); });
     connect(view_, &CLumeno_wndView::renderStatusChanged, renderStatus_, &QLabel::setText);
     connect(view_, &CLumeno_wndView::messagesChanged, this, &CMainFrame::RefreshMessages);
 
+    QSettings settings = ShellSettings();
+    recent_.Load(settings);
     CreateMenus();
     CreateToolBar();
     // Stop the worker while everything it uses still exists, however the
@@ -82,63 +111,65 @@ QAction* CMainFrame::Command(int id) const {
 }
 
 void CMainFrame::CreateMenus() {
-    QMenu* file = menuBar()->addMenu(QStringLiteral("ﾌｧｲﾙ(&F)"));
-    QAction* fileNew = MakeAction(this, kIdFileNew, QStringLiteral("新規作成(&N)"),
-                                  QStringLiteral("新規にﾌｧｲﾙを作成"), QKeySequence::New);
-    QAction* fileOpen = MakePromptAction(this, kIdFileOpen, QStringLiteral("開く(&O)..."),
-                                         kPromptFileOpen, QKeySequence::Open);
-    QAction* fileSave = MakePromptAction(this, kIdFileSave, QStringLiteral("上書き保存(&S)"),
-                                         kPromptFileSave, QKeySequence::Save);
-    QAction* exit = MakeAction(this, kIdAppExit, QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)"),
-                               QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝを終了"));
-    for (QAction* action : {fileNew, fileOpen, fileSave}) {
+    fileMenu_ = menuBar()->addMenu(tr("&File"));
+    QAction* fileNew =
+        MakeAction(this, kIdFileNew, tr("&New"), tr("Create a new document"), QKeySequence::New);
+    QAction* fileOpen =
+        MakePromptAction(this, kIdFileOpen, tr("&Open..."), kPromptFileOpen, QKeySequence::Open);
+    QAction* fileSave =
+        MakePromptAction(this, kIdFileSave, tr("&Save"), kPromptFileSave, QKeySequence::Save);
+    QAction* exit = MakeAction(this, kIdAppExit, tr("E&xit"), tr("Quit the application"));
+    for (QAction* action : {fileNew, fileSave}) {
         connect(action, &QAction::triggered, this, &CMainFrame::ShowDocumentNote);
     }
+    connect(fileOpen, &QAction::triggered, this, &CMainFrame::OnFileOpen);
     connect(exit, &QAction::triggered, this, &QWidget::close);
-    file->addAction(fileNew);
-    file->addAction(fileOpen);
-    file->addAction(fileSave);
-    file->addSeparator();
-    file->addAction(exit);
+    fileMenu_->addAction(fileNew);
+    fileMenu_->addAction(fileOpen);
+    fileMenu_->addAction(fileSave);
+    fileMenu_->addSeparator();
+    // The recent folders go between these two separators.
+    recentSeparator_ = fileMenu_->addSeparator();
+    fileMenu_->addAction(exit);
     commands_ << fileNew << fileOpen << fileSave << exit;
+    RefreshRecentFolders();
 
     // The document holds nothing to edit: the commands are there, disabled.
-    QMenu* edit = menuBar()->addMenu(QStringLiteral("編集(&E)"));
+    QMenu* edit = menuBar()->addMenu(tr("&Edit"));
     const std::pair<const char*, QKeySequence::StandardKey> editCommands[] = {
-        {"元に戻す(&U)", QKeySequence::Undo},
-        {"切り取り(&T)", QKeySequence::Cut},
-        {"ｺﾋﾟｰ(&C)", QKeySequence::Copy},
-        {"貼り付け(&P)", QKeySequence::Paste}};
+        {QT_TR_NOOP("&Undo"), QKeySequence::Undo},
+        {QT_TR_NOOP("Cu&t"), QKeySequence::Cut},
+        {QT_TR_NOOP("&Copy"), QKeySequence::Copy},
+        {QT_TR_NOOP("&Paste"), QKeySequence::Paste}};
     for (const auto& [label, key] : editCommands) {
-        QAction* action = edit->addAction(QString::fromUtf8(label));
+        QAction* action = edit->addAction(tr(label));
         action->setShortcut(key);
         action->setEnabled(false);
     }
 
-    viewMenu_ = menuBar()->addMenu(QStringLiteral("表示(&V)"));
-    QAction* statusBarToggle = MakeAction(this, kIdViewStatusBar, QStringLiteral("ｽﾃｰﾀｽ ﾊﾞｰ(&S)"),
-                                          QStringLiteral("ｽﾃｰﾀｽ ﾊﾞｰの表示/非表示"));
+    viewMenu_ = menuBar()->addMenu(tr("&View"));
+    QAction* statusBarToggle =
+        MakeAction(this, kIdViewStatusBar, tr("&Status Bar"), tr("Show or hide the status bar"));
     statusBarToggle->setCheckable(true);
     statusBarToggle->setChecked(true);
     connect(statusBarToggle, &QAction::toggled, statusBar(), &QWidget::setVisible);
-    QAction* messages = viewMenu_->addAction(QStringLiteral("読み込みﾒｯｾｰｼﾞ(&M)..."), this,
-                                             &CMainFrame::ShowMessages);
-    messages->setStatusTip(QStringLiteral("読み込みとレンダリングのﾒｯｾｰｼﾞを表示"));
+    QAction* messages =
+        viewMenu_->addAction(tr("Load &Messages..."), this, &CMainFrame::ShowMessages);
+    messages->setStatusTip(tr("Show the messages of loading and rendering"));
     commands_ << statusBarToggle;
     // The tool bar toggle goes first, once the tool bar exists.
     viewMenu_->insertAction(messages, statusBarToggle);
 
-    QMenu* help = menuBar()->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
-    QAction* about = MakeAction(this, kIdAppAbout,
-                                QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報 %1(&A)...").arg(kApplicationTitle),
-                                QStringLiteral("ﾌﾟﾛｸﾞﾗﾑ情報、ﾊﾞｰｼﾞｮﾝ、著作権を表示"));
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    QAction* about = MakeAction(this, kIdAppAbout, tr("&About %1...").arg(kApplicationTitle),
+                                tr("Display program information, version number and copyright"));
     connect(about, &QAction::triggered, this, &CMainFrame::ShowAbout);
     help->addAction(about);
     commands_ << about;
 }
 
 void CMainFrame::CreateToolBar() {
-    toolBar_ = new QToolBar(QStringLiteral("ﾂｰﾙ ﾊﾞｰ"), this);
+    toolBar_ = new QToolBar(tr("Toolbar"), this);
     toolBar_->setObjectName(QStringLiteral("toolBar"));
     toolBar_->setIconSize(QSize(20, 20));
     toolBar_->addAction(Command(kIdFileOpen));
@@ -152,23 +183,129 @@ void CMainFrame::CreateToolBar() {
     addToolBar(Qt::TopToolBarArea, toolBar_);
 
     QAction* toggle = toolBar_->toggleViewAction();
-    toggle->setText(QStringLiteral("ﾂｰﾙ ﾊﾞｰ(&T)"));
+    toggle->setText(tr("&Toolbar"));
     toggle->setData(kIdViewToolbar);
-    toggle->setStatusTip(QStringLiteral("ﾂｰﾙ ﾊﾞｰの表示/非表示"));
+    toggle->setStatusTip(tr("Show or hide the toolbar"));
     commands_ << toggle;
     viewMenu_->insertAction(viewMenu_->actions().value(0), toggle);
 }
 
+void CMainFrame::RefreshRecentFolders() {
+    // Later, not now: the action that opened a folder may be the one
+    // still delivering its triggered signal.
+    for (QAction* action : recentActions_) {
+        fileMenu_->removeAction(action);
+        action->deleteLater();
+    }
+    recentActions_.clear();
+    const QStringList& folders = recent_.Entries();
+    if (folders.isEmpty()) {
+        auto* placeholder = new QAction(tr("Recent Folders"), this);
+        placeholder->setEnabled(false);
+        recentActions_ << placeholder;
+    }
+    for (int i = 0; i < folders.size(); ++i) {
+        QString shown =
+            fontMetrics().elidedText(QDir::toNativeSeparators(folders[i]), Qt::ElideMiddle, 360);
+        shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        auto* action = new QAction(QStringLiteral("&%1 %2").arg(i + 1).arg(shown), this);
+        action->setData(folders[i]);
+        action->setStatusTip(tr("Open this folder"));
+        QString folder = folders[i];
+        connect(action, &QAction::triggered, this, [this, folder] { OpenFolder(folder); });
+        recentActions_ << action;
+    }
+    fileMenu_->insertActions(recentSeparator_, recentActions_);
+}
+
+void CMainFrame::OnFileOpen() {
+    QString folder =
+        QFileDialog::getExistingDirectory(this, tr("Open a Scene Folder"), QDir::currentPath());
+    if (!folder.isEmpty()) {
+        OpenFolder(folder);
+    }
+}
+
+bool CMainFrame::OpenFolder(const QString& folder) {
+    FolderProblem problem = CheckSceneFolder(folder);
+    if (problem == FolderProblem::None) {
+        // The worker saves into "./out" of the working folder: it must be
+        // gone before the folder changes, as before any scene load.
+        view_->Shutdown();
+        problem = EnterSceneFolder(folder);
+    }
+    QSettings settings = ShellSettings();
+    if (problem != FolderProblem::None) {
+        // A listed folder that no longer opens leaves the list.
+        recent_.Remove(folder);
+        recent_.Save(settings);
+        RefreshRecentFolders();
+        RefuseFolder(folder, problem);
+        return false;
+    }
+    QString current = QDir::currentPath();
+    recent_.Add(current);
+    recent_.Save(settings);
+    RefreshRecentFolders();
+    QString name = QDir(current).dirName();
+    setWindowTitle(QStringLiteral("%1 - %2").arg(name.isEmpty() ? current : name,
+                                                 QString::fromLatin1(kApplicationTitle)));
+    view_->OnSceneLoad();
+    return true;
+}
+
+void CMainFrame::RefuseFolder(const QString& folder, FolderProblem problem) {
+    QString shown = QDir::toNativeSeparators(folder);
+    QString reason;
+    switch (problem) {
+        case FolderProblem::NotAFolder:
+            reason = tr("%1\nis not a folder.").arg(shown);
+            break;
+        case FolderProblem::NoScene:
+            reason = tr("%1\nholds no scene/scene.txt, so it cannot be opened.").arg(shown);
+            break;
+        case FolderProblem::CannotEnter:
+        case FolderProblem::None:
+            reason =
+                tr("%1\ncannot be made the working folder (no permission to enter it).").arg(shown);
+            break;
+    }
+    QString text =
+        reason + QLatin1Char('\n') +
+        tr("The working folder stays %1.").arg(QDir::toNativeSeparators(QDir::currentPath()));
+    // Not modal to the application: the message waits while everything
+    // else goes on.
+    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromLatin1(kApplicationTitle), text,
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DraggedFolder(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    QString folder = DraggedFolder(event->mimeData());
+    if (folder.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    OpenFolder(folder);
+}
+
 void CMainFrame::ShowDocumentNote() {
-    statusBar()->showMessage(QStringLiteral("文書にはデータがありません"), 3000);
+    statusBar()->showMessage(tr("The document holds no data"), 3000);
 }
 
 void CMainFrame::ShowAbout() {
     QMessageBox box(this);
-    box.setWindowTitle(QStringLiteral("%1 のﾊﾞｰｼﾞｮﾝ情報").arg(kApplicationTitle));
+    box.setWindowTitle(tr("About %1").arg(kApplicationTitle));
     box.setIconPixmap(CommandIcon(kIdRender).pixmap(32, 32));
-    box.setText(QStringLiteral("lumeno Version %1").arg(QStringLiteral(LUMENO_VERSION)));
-    box.setInformativeText(QStringLiteral("Progressive path tracer"));
+    box.setText(tr("lumeno Version %1").arg(QStringLiteral(LUMENO_VERSION)));
+    box.setInformativeText(tr("Progressive path tracer"));
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
 }
@@ -176,7 +313,7 @@ void CMainFrame::ShowAbout() {
 void CMainFrame::ShowMessages() {
     if (messagesDialog_ == nullptr) {
         auto* dialog = new QDialog(this);
-        dialog->setWindowTitle(QStringLiteral("読み込みﾒｯｾｰｼﾞ"));
+        dialog->setWindowTitle(tr("Load Messages"));
         dialog->resize(640, 320);
         auto* layout = new QVBoxLayout(dialog);
         messagesList_ = new QListWidget(dialog);

@@ -1,23 +1,34 @@
 // The desktop shell, driven through its commands and mouse events on the
 // offscreen platform: the render window's size, title and reuse, a render
 // from start to completion, mouse steering, the viewpoint commands, and how
-// a camera change or quitting stops a running worker.
+// a camera change or quitting stops a running worker; the languages of the
+// user interface; opening a working folder and the recent-folder list.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
+#include <QUrl>
 #include <cmath>
 #include <memory>
 
 #include "base/pfm_file.h"
 #include "commands.h"
 #include "form_view.h"
+#include "language.h"
 #include "main_frame.h"
+#include "recent_folders.h"
 #include "render_window.h"
+#include "scene_folder.h"
+#include "shell_options.h"
 
 using namespace lumeno;
 using namespace lumeno::app;
@@ -91,21 +102,109 @@ void ResetCamera(Camera& camera) {
     camera.ez = {0, 0, 1};
 }
 
+// A folder under the current one holding the test scene (and the white
+// probe); returns its canonical path. The working folder stays as it was.
+QString MakeSceneFolder(const QString& name, int width, int height, bool probe) {
+    QString root = QDir::currentPath();
+    QDir().mkpath(name);
+    QString folder = QDir(name).canonicalPath();
+    QDir::setCurrent(folder);
+    WriteScene(width, height);
+    if (probe) {
+        WriteProbe();
+    }
+    QDir::setCurrent(root);
+    return folder;
+}
+
+QStringList MenuTitles(const CMainFrame& frame) {
+    QStringList titles;
+    for (QAction* action : frame.menuBar()->actions()) {
+        titles << action->text();
+    }
+    return titles;
+}
+
+// Every text the menus and the tool bar show, in a fixed order: menu
+// titles, item labels, status-bar prompts and tool tips.
+QStringList ShownTexts(const CMainFrame& frame) {
+    QStringList texts{frame.windowTitle()};
+    QList<QAction*> actions;
+    for (QAction* title : frame.menuBar()->actions()) {
+        texts << title->text();
+        actions << title->menu()->actions();
+    }
+    actions << frame.ToolBar()->actions();
+    for (QAction* action : actions) {
+        if (!action->isSeparator()) {
+            texts << action->text() << action->statusTip() << action->toolTip();
+        }
+    }
+    return texts;
+}
+
+// Parses lumeno's command line (after the program name) as main does.
+ParsedCommandLine Parse(const QStringList& args) {
+    QList<QByteArray> bytes{"lumeno"};
+    for (const QString& arg : args) {
+        bytes << arg.toUtf8();
+    }
+    std::vector<const char*> argv;
+    for (const QByteArray& arg : bytes) {
+        argv.push_back(arg.constData());
+    }
+    return ParseCommandLine(int(argv.size()), argv.data());
+}
+
+void SetLocaleEnvironment(const char* lcAll, const char* lcMessages, const char* lang) {
+    const std::pair<const char*, const char*> variables[] = {
+        {"LC_ALL", lcAll}, {"LC_MESSAGES", lcMessages}, {"LANG", lang}};
+    for (const auto& [name, value] : variables) {
+        if (value == nullptr) {
+            qunsetenv(name);
+        } else {
+            qputenv(name, value);
+        }
+    }
+}
+
 }  // namespace
 
 class ShellTest : public QObject {
     Q_OBJECT
 
   private slots:
+    void initTestCase() {
+        // The recent-folder list goes to a scratch settings folder, never
+        // to the user's.
+        QVERIFY(settingsDir_.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
+        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+            savedEnvironment_ << qgetenv(name);
+        }
+    }
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
         previous_ = QDir::currentPath();
         QVERIFY(QDir::setCurrent(dir_->path()));
+        QSettings(kSettingsOrganization, kSettingsApplication).clear();
+        // The shell's texts as first written; the language tests choose.
+        QVERIFY(ApplyLanguage(Language::Japanese));
     }
     void cleanup() {
         QDir::setCurrent(previous_);
         dir_.reset();
+        int i = 0;
+        for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+            const QByteArray& value = savedEnvironment_[i++];
+            if (value.isNull()) {
+                qunsetenv(name);
+            } else {
+                qputenv(name, value);
+            }
+        }
     }
 
     void theToolBarHoldsTheSixCommandsInOrder() {
@@ -377,6 +476,41 @@ class ShellTest : public QObject {
         QCOMPARE(window->windowTitle(), QStringLiteral("200 x  150:  2 triangles"));
     }
 
+    void aStoppedRenderContinuesInTheNextWindowUntilTheCameraMoves() {
+        WriteScene(40, 30);
+        WriteProbe();
+        int stoppedAt = 0;
+        {
+            CMainFrame frame(ShellOptions{RenderMode::Parallel, 1});
+            frame.Command(kIdSceneLoad)->trigger();
+            CMainView* window = frame.View()->RenderWindow();
+            QSignalSpy passes(window, &CMainView::passFinished);
+            frame.Command(kIdRender)->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(passes.count() >= 3, 300000);
+            frame.Command(kIdRender)->trigger();  // off: the pass under way finishes
+            QTRY_VERIFY_WITH_TIMEOUT(!window->Session().WorkerRunning(), 300000);
+            stoppedAt = window->Session().Schedule().PassCounter();
+        }
+        QVERIFY(QFile::exists("out/render.checkpoint"));
+
+        CMainFrame frame(ShellOptions{RenderMode::Parallel, 1});
+        frame.Command(kIdSceneLoad)->trigger();
+        QVERIFY2(frame.statusBar()->currentMessage().contains(
+                     QStringLiteral("パス %1 から").arg(stoppedAt)),
+                 qPrintable(frame.statusBar()->currentMessage()));
+        CMainView* window = frame.View()->RenderWindow();
+        QSignalSpy passes(window, &CMainView::passFinished);
+        frame.Command(kIdRender)->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(passes.count() >= 1, 300000);
+        QCOMPARE(passes.first().at(0).toInt(), stoppedAt + 1);
+
+        // Turning the camera discards the saved render with the image.
+        Press(window, {10, 10}, Qt::LeftButton);
+        Move(window, {30, 10}, Qt::LeftButton);
+        Release(window, {30, 10}, Qt::LeftButton);
+        QVERIFY(!QFile::exists("out/render.checkpoint"));
+    }
+
     void quittingWhileRenderingStopsTheWorkerFirst() {
         WriteScene(200, 150);
         WriteProbe();
@@ -401,9 +535,191 @@ class ShellTest : public QObject {
         QCoreApplication::processEvents();
     }
 
+    void theLanguageFollowsTheLocaleUnlessLangSaysOtherwise_data() {
+        QTest::addColumn<QByteArray>("locale");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("japanese");
+        QTest::newRow("C.UTF-8") << QByteArray("C.UTF-8") << QStringList{} << false;
+        QTest::newRow("ja_JP.UTF-8") << QByteArray("ja_JP.UTF-8") << QStringList{} << true;
+        QTest::newRow("C.UTF-8, --lang ja")
+            << QByteArray("C.UTF-8") << QStringList{"--lang", "ja"} << true;
+        QTest::newRow("ja_JP.UTF-8, --lang en")
+            << QByteArray("ja_JP.UTF-8") << QStringList{"--lang", "en"} << false;
+    }
+    void theLanguageFollowsTheLocaleUnlessLangSaysOtherwise() {
+        QFETCH(QByteArray, locale);
+        QFETCH(QStringList, args);
+        QFETCH(bool, japanese);
+        SetLocaleEnvironment(nullptr, nullptr, locale.constData());
+        ParsedCommandLine parsed = Parse(args);
+        QVERIFY(!parsed.exitStatus);
+        QVERIFY(ApplyLanguage(StartupLanguage(parsed.line)));
+        WriteScene(64, 48);
+        CMainFrame frame;
+        QList<std::pair<int, QString>> prompts;
+        if (japanese) {
+            QCOMPARE(MenuTitles(frame),
+                     (QStringList{QStringLiteral("ﾌｧｲﾙ(&F)"), QStringLiteral("編集(&E)"),
+                                  QStringLiteral("表示(&V)"), QStringLiteral("ﾍﾙﾌﾟ(&H)")}));
+            prompts = {{kIdFileOpen, QStringLiteral("既存のﾌｧｲﾙを開く\n開く")},
+                       {kIdFileSave, QStringLiteral("作業中のﾌｧｲﾙを上書きして保存\n保存")},
+                       {kIdSceneLoad, QStringLiteral("シーン読み込み\nシーン読み込み")},
+                       {kIdRender, QStringLiteral("レンダリング\nレンダリング")},
+                       {kIdSaveViewpoint, QStringLiteral("視点の保存\n視点の保存")},
+                       {kIdLoadViewpoint, QStringLiteral("視点の読み込み\n視点の読み込み")}};
+        } else {
+            QCOMPARE(MenuTitles(frame), (QStringList{"&File", "&Edit", "&View", "&Help"}));
+            prompts = {{kIdFileOpen, "Open a scene folder\nOpen"},
+                       {kIdRender, "Start or stop rendering\nRender"}};
+        }
+        for (const auto& [id, prompt] : prompts) {
+            QAction* action = frame.Command(id);
+            QCOMPARE(action->statusTip() + '\n' + action->toolTip(), prompt);
+        }
+        // Titles that are program output read the same in every language.
+        frame.Command(kIdSceneLoad)->trigger();
+        QCOMPARE(frame.View()->RenderWindow()->windowTitle(),
+                 QStringLiteral("64 x  48:  2 triangles"));
+    }
+
+    void onlyAJapaneseMessagesLocaleChoosesJapanese() {
+        for (const char* name : {"ja", "ja_JP", "ja_JP.eucJP", "ja_JP.UTF-8@cjknarrow"}) {
+            QVERIFY2(LanguageFromLocaleName(QString::fromLatin1(name)) == Language::Japanese, name);
+        }
+        for (const char* name : {"", "C", "C.UTF-8", "POSIX", "en_JP.UTF-8", "jv_ID", "jam"}) {
+            QVERIFY2(LanguageFromLocaleName(QString::fromLatin1(name)) == Language::English, name);
+        }
+        // LC_ALL, then LC_MESSAGES, then LANG; an empty one counts as unset.
+        SetLocaleEnvironment("C.UTF-8", "ja_JP.UTF-8", "ja_JP.UTF-8");
+        QVERIFY(LanguageFromEnvironment() == Language::English);
+        SetLocaleEnvironment("", "ja_JP.UTF-8", "C.UTF-8");
+        QVERIFY(LanguageFromEnvironment() == Language::Japanese);
+        SetLocaleEnvironment(nullptr, nullptr, nullptr);
+        QVERIFY(LanguageFromEnvironment() == Language::English);
+        QCOMPARE(Parse({"--lang", "fr"}).exitStatus.value_or(0), 2);
+    }
+
+    void japaneseLeavesNoMenuOrToolBarTextInEnglish() {
+        QVERIFY(ApplyLanguage(Language::English));
+        QStringList english = ShownTexts(CMainFrame());
+        QVERIFY(ApplyLanguage(Language::Japanese));
+        QStringList japanese = ShownTexts(CMainFrame());
+        QCOMPARE(japanese.size(), english.size());
+        for (qsizetype i = 0; i < english.size(); ++i) {
+            if (!english[i].isEmpty()) {
+                QVERIFY2(!japanese[i].isEmpty() && japanese[i] != english[i],
+                         english[i].toUtf8().constData());
+            }
+        }
+    }
+
+    void openMakesAFolderCurrentAfterStoppingTheRender() {
+        const QString root = QDir::currentPath();
+        const QString a = MakeSceneFolder("a", 200, 150, true);
+        const QString b = MakeSceneFolder("b", 24, 18, false);
+        QVERIFY(QDir().mkpath("empty"));
+        CMainFrame frame(ShellOptions{RenderMode::Exact, 0});
+
+        QVERIFY(frame.OpenFolder(a));
+        QCOMPARE(QDir::currentPath(), a);
+        CMainView* window = frame.View()->RenderWindow();
+        QVERIFY(window != nullptr);
+        QCOMPARE(window->size(), QSize(200, 150));
+        QAction* render = frame.Command(kIdRender);
+        QSignalSpy passes(window, &CMainView::passFinished);
+        render->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(passes.count() >= 1, 300000);
+
+        QVERIFY(frame.OpenFolder(root + "/b/../b"));
+        QVERIFY(!render->isChecked());
+        QVERIFY(!window->Session().WorkerRunning());
+        QCOMPARE(QDir::currentPath(), b);
+        QCOMPARE(frame.View()->RenderWindow(), window);
+        QCOMPARE(window->size(), QSize(24, 18));
+        QCOMPARE(window->windowTitle(), QStringLiteral("24 x  18:  2 triangles"));
+        QCOMPARE(frame.Recent().Entries(), (QStringList{b, a}));
+
+        // Refused: no scene in it, not a folder, no such folder. The
+        // working folder and the scene on screen stay.
+        for (const QString& refused : {root + "/empty", b + "/scene/scene.txt", root + "/c"}) {
+            QVERIFY2(!frame.OpenFolder(refused), qPrintable(refused));
+            QCOMPARE(QDir::currentPath(), b);
+        }
+        QCOMPARE(window->size(), QSize(24, 18));
+        auto* box = frame.findChild<QMessageBox*>();
+        QVERIFY(box != nullptr && box->isVisible());
+        QVERIFY(box->text().contains(QDir::toNativeSeparators(root + "/empty")));
+        QVERIFY(box->text().contains("scene/scene.txt"));
+
+        // The next run lists the same folders, newest first; one that has
+        // lost its scene is refused from the list and leaves it.
+        CMainFrame next;
+        QList<QAction*> entries = next.RecentFolderActions();
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries[0]->data().toString(), b);
+        QCOMPARE(entries[1]->data().toString(), a);
+        QVERIFY(QFile::remove(a + "/scene/scene.txt"));
+        entries[1]->trigger();
+        QCOMPARE(QDir::currentPath(), b);
+        QCOMPARE(next.Recent().Entries(), QStringList{b});
+        QCOMPARE(CMainFrame().Recent().Entries(), QStringList{b});
+    }
+
+    void droppingAFolderOnTheMainWindowOpensIt() {
+        const QString a = MakeSceneFolder("a", 40, 30, false);
+        CMainFrame frame;
+        QMimeData file;
+        file.setUrls({QUrl::fromLocalFile(a + "/scene/scene.txt")});
+        QDragEnterEvent fileEnter(QPoint(5, 5), Qt::CopyAction, &file, Qt::LeftButton,
+                                  Qt::NoModifier);
+        QApplication::sendEvent(&frame, &fileEnter);
+        QVERIFY(!fileEnter.isAccepted());
+
+        QMimeData folder;
+        folder.setUrls({QUrl::fromLocalFile(a)});
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &folder, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(&frame, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &folder, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&frame, &drop);
+        QCOMPARE(QDir::currentPath(), a);
+        QVERIFY(frame.View()->RenderWindow() != nullptr);
+        QCOMPARE(frame.View()->RenderWindow()->size(), QSize(40, 30));
+    }
+
+    void theRecentFolderListKeepsTheFourNewestOnce() {
+        RecentFolders recent;
+        QStringList made;
+        for (const char* name : {"a", "b", "c", "d", "e"}) {
+            QVERIFY(QDir().mkpath(name));
+            made << QDir(name).canonicalPath();
+            recent.Add(QString::fromLatin1(name));
+        }
+        QCOMPARE(recent.Entries(), (QStringList{made[4], made[3], made[2], made[1]}));
+        // The same folder spelled otherwise moves up rather than repeating.
+        recent.Add("b/../c/.");
+        QCOMPARE(recent.Entries(), (QStringList{made[2], made[4], made[3], made[1]}));
+
+        QSettings settings("recent.ini", QSettings::IniFormat);
+        recent.Save(settings);
+        RecentFolders loaded;
+        loaded.Load(settings);
+        QCOMPARE(loaded.Entries(), recent.Entries());
+        // A shorter list leaves no stale entries behind.
+        for (int i : {4, 3, 1}) {
+            recent.Remove(made[i]);
+        }
+        recent.Save(settings);
+        loaded.Load(settings);
+        QCOMPARE(loaded.Entries(), QStringList{made[2]});
+    }
+
   private:
     std::unique_ptr<QTemporaryDir> dir_;
     QString previous_;
+    QTemporaryDir settingsDir_;
+    QList<QByteArray> savedEnvironment_;
 };
 
 QTEST_MAIN(ShellTest)
