@@ -47,7 +47,9 @@ Vec3 ShadeCoated(const HitRecord& hit, Vec3 d, PathContext& context) {
     float pd = kdSum / denominator;
     float f = SchlickReflectance(material.refraction, -Dot(d, hit.normal));
     f = !(f > 0.0f) ? 0.0f : (f < 1.0f ? f : 1.0f);
-    float xi = context.random.RandomUniformFloat();
+    // The draw is compared at its full precision: rounded to a float, one
+    // just below pd could round up to it and choose the wrong branch.
+    double xi = context.random.RandomUniform();
     if (xi < pd) {
         Vec3 result = Multiply(kd, DirectProbeLight(hit.point, hit.normal, context)) * kInversePi;
         Ray next = SampleCosineDirection(hit.point, hit.normal, hit.tangent, hit.bitangent,

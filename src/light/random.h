@@ -36,14 +36,10 @@ class Random {
     // One step mapped to [0, 1 − 2^−32]: w × 2^−32, exact in double precision.
     double RandomUniform() { return static_cast<double>(RandomNext()) * 2.3283064365386963e-10; }
 
-    // RandomUniform stored as a float, kept below 1: draws of 1 − 2^−25 or
-    // more would round to 1.0f, so they become the largest float below 1.
-    float RandomUniformFloat() {
-        float u = static_cast<float>(RandomUniform());
-        return u < 1.0f ? u : kLargestBelowOne;
-    }
-
-    static constexpr float kLargestBelowOne = 0.99999994f;
+    // RandomUniform stored as a float, as the sampling code keeps its draws.
+    // Rounding makes draws of 1 − 2^−25 or more exactly 1.0f, which every
+    // user handles (a zero radius or distance, a direction along the normal).
+    float RandomUniformFloat() { return static_cast<float>(RandomUniform()); }
 
     std::uint32_t x = kInitialX;
     std::uint32_t y = kInitialY;

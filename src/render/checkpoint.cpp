@@ -6,6 +6,7 @@
 #include <xxhash.h>
 
 #include <bit>
+#include <cstddef>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -190,6 +191,9 @@ class ByteReader {
 
 }  // namespace
 
+static_assert(offsetof(Triangle, p0) == 0 &&
+              offsetof(Triangle, bumpV) == offsetof(Triangle, bumpU) + sizeof(Vec3));
+
 Fingerprint GeometryFingerprint(const Scene& scene) {
     Fingerprint fingerprint;
     // Materials in the order the triangles first use them; the triangles
@@ -204,14 +208,11 @@ Fingerprint GeometryFingerprint(const Scene& scene) {
         if (added) {
             materials.push_back(t->material);
         }
-        for (Vec3 v : {t->p0, t->p1, t->p2, t->normal0, t->normal1, t->normal2, t->faceNormal,
-                       t->tangent, t->bitangent, t->bumpU, t->bumpV}) {
-            triangles.Add(v);
-        }
-        for (TexCoord uv : {t->uv0, t->uv1, t->uv2}) {
-            triangles.Add(uv.u);
-            triangles.Add(uv.v);
-        }
+        // The corners, normals, texture coordinates and face frame lie side
+        // by side as floats, and so do the two bump vectors.
+        triangles.Bytes(&t->p0, offsetof(Triangle, bitangent) + sizeof(Vec3));
+        triangles.Bytes(&t->bumpU, offsetof(Triangle, bumpV) + sizeof(Vec3) -
+                                       offsetof(Triangle, bumpU));
         triangles.Add(static_cast<std::uint8_t>(t->hasBumpFrame));
         triangles.Add(entry->second);
     }
