@@ -8,13 +8,19 @@
 #include "light/scattering.h"
 #include "light/subsurface.h"
 #include "plane_world.h"
+#include "scripted_world.h"
 #include "test_support.h"
 
 namespace lumeno {
 namespace {
 
+using testing::ExpectNear;
+using testing::HitOn;
+using testing::kMiss;
 using testing::MakeMaterial;
+using testing::OneLightProbe;
 using testing::PlaneWorld;
+using testing::ScriptedWorld;
 using testing::TempDir;
 
 constexpr float kInversePi = 0.31830987f;
@@ -197,6 +203,68 @@ TEST(Shade, GlassTotalInternalReflectionCarriesKs) {
     Vec3 r = Shade(hit, d, tracer.context);
     EXPECT_NEAR(r.x, 1.0f, 1e-5f);
     EXPECT_NEAR(r.y, 0.5f, 1e-5f);
+}
+
+// One camera ray straight down onto a surface at normal incidence, through a
+// scripted world, under one light straight overhead of colour C = (1, 2, 3)
+// and an environment of radiance (0.2, 0.4, 0.6). The generator starts at its
+// initial state, so the first draw is 3701687786 · 2^−32 ≈ 0.862.
+//
+// The wall is what a continuation meets: colour (0.2, 0.4, 0.6), its normal at
+// cosine 0.6 to the light. With its shadow ray clear and its own continuation
+// leaving the scene, it returns kd · C · 0.6 / π = (0.12, 0.48, 1.08) / π.
+struct ScriptedShading {
+    LightProbe probe = OneLightProbe({0, 1, 0}, {1, 2, 3}, {0.2f, 0.4f, 0.6f});
+    ScriptedWorld world;
+    Random random;
+    PathContext context{world, probe, random, {}};
+    Material wall = MakeMaterial(MaterialKind::Diffuse, {0.2f, 0.4f, 0.6f});
+
+    void ScriptLitWall() {
+        world.answers.insert(world.answers.end(), {HitOn(wall, {0, 0.6f, 0.8f}), kMiss, kMiss});
+    }
+
+    Vec3 Camera() {
+        context.StartSample();
+        Vec3 radiance = Trace({{0, 1, 0}, {0, -1, 0}}, context).radiance;
+        EXPECT_TRUE(world.answers.empty()) << "the path asked fewer queries than scripted";
+        return radiance;
+    }
+};
+
+TEST(Shade, DiffuseContinuationThatHitsAveragesTheDirectTermWithTwiceTheIndirect) {
+    ScriptedShading scene;
+    Material floor = MakeMaterial(MaterialKind::Diffuse, {0.5f, 0.25f, 1.0f});
+    scene.world.answers = {HitOn(floor, {0, 1, 0}), kMiss};  // camera hit, clear shadow ray
+    scene.ScriptLitWall();
+    // (kd · C / π + 2 · kd · I) / 2 with kd · C = (0.5, 0.5, 3) and
+    // kd · I = (0.06, 0.12, 1.08) / π.
+    ExpectNear(scene.Camera(), Vec3{0.31f, 0.37f, 2.58f} * kInversePi);
+}
+
+TEST(Shade, CoatedDiffuseBranchWeightsOnlyItsContinuation) {
+    ScriptedShading scene;
+    // Pd = 1.8 / (1.8 + 0.2) = 0.9 is above the draw 0.862: the diffuse branch.
+    // Index 3 at normal incidence: F = ((1 − 3) / (1 + 3))² = 0.25.
+    Material coated = MakeMaterial(MaterialKind::Coated, {0.8f, 0.6f, 0.4f}, {0.1f, 0.05f, 0.05f});
+    coated.refraction = 3.0f;
+    scene.world.answers = {HitOn(coated, {0, 1, 0}), kMiss};
+    scene.ScriptLitWall();
+    // Direct kd · C / π = (0.8, 1.2, 1.2) / π, unweighted; continuation
+    // 2 · (1 − F) · kd · I / Pd = (5/3) · (0.096, 0.288, 0.432) / π
+    // = (0.16, 0.48, 0.72) / π; the mean of the two.
+    ExpectNear(scene.Camera(), Vec3{0.48f, 0.84f, 0.96f} * kInversePi);
+}
+
+TEST(Shade, CoatedMirrorBranchDividesByTheMirrorShare) {
+    ScriptedShading scene;
+    // Pd = 1 / (1 + 1) = 0.5 is below the draw 0.862: the mirror branch, whose
+    // ray leaves the scene and brings back the environment I.
+    Material coated = MakeMaterial(MaterialKind::Coated, {0.2f, 0.3f, 0.5f}, {0.5f, 0.25f, 0.25f});
+    coated.refraction = 3.0f;
+    scene.world.answers = {HitOn(coated, {0, 1, 0}), kMiss};  // camera hit, mirror ray leaves
+    // I · Ks · F / (1 − Pd) = (0.2 · 0.5, 0.4 · 0.25, 0.6 · 0.25) · 0.25 / 0.5.
+    ExpectNear(scene.Camera(), {0.05f, 0.05f, 0.075f});
 }
 
 TEST(Subsurface, FormulaValues) {
