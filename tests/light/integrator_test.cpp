@@ -179,6 +179,25 @@ TEST(Shade, CoatedWithoutKsAlwaysTakesTheDiffuseBranch) {
     }
 }
 
+TEST(Shade, CoatedBranchChoiceComparesTheDrawUnrounded) {
+    Probe probe(kOverheadLight);
+    Tracer tracer(probe.probe);
+    // kd and Ks sum alike: Pd = 0.5. This state's first draw is
+    // 0x7FFFFFF0 · 2^−32 = 0.4999999963, below Pd, though it rounds to 0.5f.
+    Material coated = MakeMaterial(MaterialKind::Coated, {0.5f, 0.5f, 0.5f}, {0.5f, 0.5f, 0.5f});
+    coated.refraction = 1.5f;
+    tracer.world.planes = {{0.0f, &coated}};
+    tracer.random.x = tracer.random.y = tracer.random.z = 0;
+    // With x = y = z = 0 a step maps w to w ^ (w >> 19), its own inverse.
+    tracer.random.w = 0x7FFFFFF0u ^ (0x7FFFFFF0u >> 19);
+    Random first = tracer.random;
+    double xi = first.RandomUniform();
+    ASSERT_LT(xi, 0.5);
+    ASSERT_EQ(static_cast<float>(xi), 0.5f);
+    // The diffuse branch: the light's direct term, the continuation escapes.
+    EXPECT_FLOAT_EQ(tracer.Camera({0, 1, 0}, {0, -1, 0}).radiance.x, 0.5f * kInversePi);
+}
+
 TEST(Shade, CoatedWithNothingToReflectIsBlack) {
     Probe probe(kOverheadLight, 255.0f);
     Tracer tracer(probe.probe);
