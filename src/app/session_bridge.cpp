@@ -60,6 +60,25 @@ void SessionBridge::PassFinished(int passCounter) {
     emit passFinished(passCounter);
 }
 
+void SessionBridge::RowsTraced(int rows, int height) {
+    bool signal = false;
+    {
+        std::lock_guard lock(mutex_);
+        rows_ = {rows, height};
+        signal = !rowsPending_ || OnOwnThread();
+        rowsPending_ = true;
+    }
+    if (signal) {
+        emit rowsReady();
+    }
+}
+
+std::pair<int, int> SessionBridge::TakeRows() {
+    std::lock_guard lock(mutex_);
+    rowsPending_ = false;
+    return rows_;
+}
+
 void SessionBridge::WorkerStopped(bool complete) {
     emit workerStopped(complete);
 }

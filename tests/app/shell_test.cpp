@@ -76,11 +76,25 @@ void SendMouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButton bu
 void Press(QWidget* w, QPoint at, Qt::MouseButton button) {
     SendMouse(w, QEvent::MouseButtonPress, at, button, button);
 }
-void Move(QWidget* w, QPoint at, Qt::MouseButtons held, Qt::KeyboardModifiers modifiers = {}) {
+// A move, and then the wait for the camera change it asked for.
+void Move(CMainView* w, QPoint at, Qt::MouseButtons held, Qt::KeyboardModifiers modifiers = {}) {
     SendMouse(w, QEvent::MouseMove, at, Qt::NoButton, held, modifiers);
+    QVERIFY(QTest::qWaitFor([w] { return !w->Busy(); }, 60000));
 }
 void Release(QWidget* w, QPoint at, Qt::MouseButton button) {
     SendMouse(w, QEvent::MouseButtonRelease, at, button, Qt::NoButton);
+}
+
+// Whether the view ends what it does in the background (a load, a camera
+// change, a worker being stopped) within a minute.
+[[nodiscard]] bool Settled(const CMainFrame& frame) {
+    return QTest::qWaitFor([&frame] { return !frame.View()->Busy(); }, 60000);
+}
+
+// Runs the command and waits for what it started in the background.
+void Trigger(CMainFrame& frame, int id) {
+    frame.Command(id)->trigger();
+    QVERIFY(Settled(frame));
 }
 
 bool Near(Vec3 a, Vec3 b, float tolerance = 1e-4f) {
@@ -229,7 +243,7 @@ class ShellTest : public QObject {
     void sceneLoadSizesTheRenderWindowAndSetsItsTitle() {
         WriteScene(64, 48);
         CMainFrame frame;
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         CMainView* window = frame.View()->RenderWindow();
         QVERIFY(window != nullptr);
         QVERIFY(window->isVisible());
@@ -246,10 +260,10 @@ class ShellTest : public QObject {
     void aSecondLoadReusesAndResizesTheSameWindow() {
         WriteScene(64, 48);
         CMainFrame frame;
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         CMainView* first = frame.View()->RenderWindow();
         WriteScene(40, 30);
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         QCOMPARE(frame.View()->RenderWindow(), first);
         QCOMPARE(frame.View()->findChildren<CMainView*>().size(), 1);
         QCOMPARE(first->size(), QSize(40, 30));
@@ -259,7 +273,7 @@ class ShellTest : public QObject {
 
     void aMissingSceneFileStillGivesTheDefaultWindowAndSaysWhy() {
         CMainFrame frame;
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         CMainView* window = frame.View()->RenderWindow();
         QVERIFY(window != nullptr);
         QCOMPARE(window->size(), QSize(320, 240));
@@ -272,7 +286,7 @@ class ShellTest : public QObject {
         WriteScene(40, 30);
         WriteProbe();
         CMainFrame frame(ShellOptions{RenderMode::Exact, 0});
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         QAction* render = frame.Command(kIdRender);
         render->trigger();
         QVERIFY(render->isChecked());
@@ -295,7 +309,7 @@ class ShellTest : public QObject {
     void mouseDragsSteerTheCamera() {
         WriteScene(200, 150);
         CMainFrame frame;
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         CMainView* window = frame.View()->RenderWindow();
         Camera& camera = frame.View()->GetScene().camera;
         VERIFY_NEAR(camera.ex, (Vec3{1, 0, 0}));
@@ -352,7 +366,7 @@ class ShellTest : public QObject {
     void aReleaseOutsideTheWindowEndsTheDrag() {
         WriteScene(100, 80);
         CMainFrame frame;
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         CMainView* window = frame.View()->RenderWindow();
         Camera& camera = frame.View()->GetScene().camera;
 
@@ -374,7 +388,7 @@ class ShellTest : public QObject {
     void theViewpointComesBackAfterTurning() {
         WriteScene(64, 48);
         CMainFrame frame;
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         CMainView* window = frame.View()->RenderWindow();
         Camera& camera = frame.View()->GetScene().camera;
         const QImage saved = window->Frame();
@@ -387,7 +401,7 @@ class ShellTest : public QObject {
         QVERIFY(!Near(camera.ez, {0, 0, 1}));
         QVERIFY(window->Frame() != saved);
 
-        frame.Command(kIdLoadViewpoint)->trigger();
+        Trigger(frame, kIdLoadViewpoint);
         VERIFY_NEAR(camera.position, (Vec3{0, 0, -5}));
         VERIFY_NEAR(camera.ex, (Vec3{1, 0, 0}));
         VERIFY_NEAR(camera.ez, (Vec3{0, 0, 1}));
@@ -399,12 +413,12 @@ class ShellTest : public QObject {
     void viewpointFilesLoadByPosition() {
         WriteScene(64, 48);
         CMainFrame frame;
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         Camera& camera = frame.View()->GetScene().camera;
 
         WriteText("out/view.txt",
                   "camra_pos 1 2 3\ncamera_x 0 0 -1\nkey 0 1 0\nez 1 0 0\nlok_at 2 2 3\n");
-        frame.Command(kIdLoadViewpoint)->trigger();
+        Trigger(frame, kIdLoadViewpoint);
         QCOMPARE(camera.position, (Vec3{1, 2, 3}));
         QCOMPARE(camera.ex, (Vec3{0, 0, -1}));
         QCOMPARE(camera.ey, (Vec3{0, 1, 0}));
@@ -413,7 +427,7 @@ class ShellTest : public QObject {
 
         // Three lines: ez and lookAt stay, and the user is told.
         WriteText("out/view.txt", "camera_pos 4 5 6\ncamera_ex 1 0 0\ncamera_ey 0 -1 0\n");
-        frame.Command(kIdLoadViewpoint)->trigger();
+        Trigger(frame, kIdLoadViewpoint);
         QCOMPARE(camera.position, (Vec3{4, 5, 6}));
         QCOMPARE(camera.ex, (Vec3{1, 0, 0}));
         QCOMPARE(camera.ey, (Vec3{0, -1, 0}));
@@ -427,7 +441,7 @@ class ShellTest : public QObject {
                   "camera_pos 1 2 3\ncamera_ex 0 0 1\ncamera_ey 0 1 0\ncamera_ez -1 0 0\n"
                   "look_at 0 2 3\n");
         CMainFrame frame;
-        frame.Command(kIdLoadViewpoint)->trigger();
+        Trigger(frame, kIdLoadViewpoint);
         QVERIFY(frame.View()->RenderWindow() == nullptr);
         const Camera& camera = frame.View()->GetScene().camera;
         QCOMPARE(camera.position, (Vec3{1, 2, 3}));
@@ -439,7 +453,7 @@ class ShellTest : public QObject {
         WriteScene(200, 150);
         WriteProbe();
         CMainFrame frame(ShellOptions{RenderMode::Exact, 0});
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         CMainView* window = frame.View()->RenderWindow();
         RenderSession& session = window->Session();
         QAction* render = frame.Command(kIdRender);
@@ -470,7 +484,7 @@ class ShellTest : public QObject {
         // The first pass of the new start was pass 1.
         QCOMPARE(passes.first().at(0).toInt(), 2);
         // A scene load while rendering stops the worker before it loads.
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         QVERIFY(!render->isChecked());
         QVERIFY(!session.WorkerRunning());
         QCOMPARE(window->windowTitle(), QStringLiteral("200 x  150:  2 triangles"));
@@ -482,7 +496,7 @@ class ShellTest : public QObject {
         int stoppedAt = 0;
         {
             CMainFrame frame(ShellOptions{RenderMode::Parallel, 1});
-            frame.Command(kIdSceneLoad)->trigger();
+            Trigger(frame, kIdSceneLoad);
             CMainView* window = frame.View()->RenderWindow();
             QSignalSpy passes(window, &CMainView::passFinished);
             frame.Command(kIdRender)->trigger();
@@ -494,7 +508,7 @@ class ShellTest : public QObject {
         QVERIFY(QFile::exists("out/render.checkpoint"));
 
         CMainFrame frame(ShellOptions{RenderMode::Parallel, 1});
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         QVERIFY2(frame.statusBar()->currentMessage().contains(
                      QStringLiteral("パス %1 から").arg(stoppedAt)),
                  qPrintable(frame.statusBar()->currentMessage()));
@@ -515,18 +529,19 @@ class ShellTest : public QObject {
         WriteScene(200, 150);
         WriteProbe();
         auto frame = std::make_unique<CMainFrame>(ShellOptions{RenderMode::Parallel, 2});
-        frame->Command(kIdSceneLoad)->trigger();
+        Trigger(*frame, kIdSceneLoad);
         QSignalSpy passes(frame->View()->RenderWindow(), &CMainView::passFinished);
         frame->Command(kIdRender)->trigger();
         QCOMPARE(frame->RenderStatusText(),
                  QStringLiteral("レンダリング中: 並列モード, 2 スレッド"));
         QTRY_VERIFY_WITH_TIMEOUT(passes.count() >= 1, 300000);
-        // Closing the main frame stops the worker and takes the render
+        // Closing the main frame stops the worker (in the background: the
+        // window answers meanwhile), then closes and takes the render
         // window along, so that no window keeps the application running.
         CMainView* window = frame->View()->RenderWindow();
-        QVERIFY(frame->close());
+        QVERIFY(!frame->close());
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 60000);
         QVERIFY(!window->Session().WorkerRunning());
-        QVERIFY(!window->isVisible());
         frame->Command(kIdRender)->trigger();
         QVERIFY(window->Session().WorkerRunning() || window->Session().Enabled());
         // Destroying the frame joins the worker before the scene, the
@@ -577,7 +592,7 @@ class ShellTest : public QObject {
             QCOMPARE(action->statusTip() + '\n' + action->toolTip(), prompt);
         }
         // Titles that are program output read the same in every language.
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         QCOMPARE(frame.View()->RenderWindow()->windowTitle(),
                  QStringLiteral("64 x  48:  2 triangles"));
     }
@@ -621,6 +636,7 @@ class ShellTest : public QObject {
         CMainFrame frame(ShellOptions{RenderMode::Exact, 0});
 
         QVERIFY(frame.OpenFolder(a));
+        QVERIFY(Settled(frame));
         QCOMPARE(QDir::currentPath(), a);
         CMainView* window = frame.View()->RenderWindow();
         QVERIFY(window != nullptr);
@@ -631,6 +647,7 @@ class ShellTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(passes.count() >= 1, 300000);
 
         QVERIFY(frame.OpenFolder(root + "/b/../b"));
+        QVERIFY(Settled(frame));
         QVERIFY(!render->isChecked());
         QVERIFY(!window->Session().WorkerRunning());
         QCOMPARE(QDir::currentPath(), b);
@@ -683,6 +700,7 @@ class ShellTest : public QObject {
         QVERIFY(enter.isAccepted());
         QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &folder, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&frame, &drop);
+        QVERIFY(Settled(frame));
         QCOMPARE(QDir::currentPath(), a);
         QVERIFY(frame.View()->RenderWindow() != nullptr);
         QCOMPARE(frame.View()->RenderWindow()->size(), QSize(40, 30));
