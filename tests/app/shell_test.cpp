@@ -5,18 +5,22 @@
 // user interface; opening a working folder and the recent-folder list.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -64,6 +68,53 @@ void WriteProbe() {
     plane.Fill(255.0f);
     QVERIFY(WritePfm("ibl/grace_probe.pfm", plane, plane, plane, 1.0f));
     WriteText("ibl/grace.txt", "1 0\n0 -1 0 0 0 0 1 1 1\n");
+}
+
+// A flat square of cells × cells cells, two triangles each, seen from the
+// front: a scene that takes a while to load.
+void WriteLargeScene(int cells) {
+    QByteArray obj = "vn 0 0 -1\n";
+    for (int j = 0; j <= cells; ++j) {
+        for (int i = 0; i <= cells; ++i) {
+            obj += "v " + QByteArray::number(-1.0 + 2.0 * i / cells) + ' ' +
+                   QByteArray::number(-1.0 + 2.0 * j / cells) + " 0\n";
+        }
+    }
+    for (int j = 0; j < cells; ++j) {
+        for (int i = 0; i < cells; ++i) {
+            QByteArray a = QByteArray::number(j * (cells + 1) + i + 1) + "//1 ";
+            QByteArray b = QByteArray::number(j * (cells + 1) + i + 2) + "//1 ";
+            QByteArray c = QByteArray::number((j + 1) * (cells + 1) + i + 1) + "//1 ";
+            QByteArray d = QByteArray::number((j + 1) * (cells + 1) + i + 2) + "//1 ";
+            obj += "f " + a + b + d + "\nf " + a + d + c + "\n";
+        }
+    }
+    WriteText("obj/large.obj", obj);
+    WriteText("scene/scene.txt",
+              "camera_pos 0 0 -5\nlook_at 0 0 0\nsize 64 48\nobj obj/large.obj\nobj_end\n");
+}
+
+// Squares one behind the other across the whole of a wide view: no octree
+// can separate them, so every path tests them all, and a pass crawls.
+void WriteStackedScene(int layers, int width, int height) {
+    QByteArray obj = "vn 0 0 -1\n";
+    for (int k = 0; k < layers; ++k) {
+        QByteArray z = QByteArray::number(-0.5 + double(k) / layers);
+        obj += "v -1 -1 " + z + "\nv 1 -1 " + z + "\nv 1 1 " + z + "\nv -1 1 " + z + "\n";
+        const int v = 4 * k;
+        obj += QStringLiteral("f %1//1 %2//1 %3//1\nf %1//1 %3//1 %4//1\n")
+                   .arg(v + 1)
+                   .arg(v + 2)
+                   .arg(v + 3)
+                   .arg(v + 4)
+                   .toUtf8();
+    }
+    WriteText("obj/stack.obj", obj);
+    WriteText("scene/scene.txt", QStringLiteral("camera_pos 0 0 -1\nlook_at 0 0 0\nfocus 40\n"
+                                                "size %1 %2\nobj obj/stack.obj\nobj_end\n")
+                                     .arg(width)
+                                     .arg(height)
+                                     .toUtf8());
 }
 
 void SendMouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButton button,
@@ -548,6 +599,121 @@ class ShellTest : public QObject {
         // readers and the session go; the sanitizer build checks the rest.
         frame.reset();
         QCoreApplication::processEvents();
+    }
+
+    void aSlowLoadLeavesTheWindowAnsweringAndTheCommandsWaiting() {
+        WriteScene(40, 30);
+        CMainFrame frame(ShellOptions{RenderMode::Exact, 0});
+        Trigger(frame, kIdSceneLoad);
+        CMainView* window = frame.View()->RenderWindow();
+        QVERIFY(frame.Command(kIdRender)->isEnabled());
+
+        constexpr int kCells = 400;
+        WriteLargeScene(kCells);
+        // A timer that keeps firing shows the event loop running; the longest
+        // gap between its ticks is the longest the window stood still.
+        int ticksWhileLoading = 0;
+        qint64 longestStall = 0;
+        QElapsedTimer sinceTick;
+        QTimer timer;
+        timer.setInterval(5);
+        connect(&timer, &QTimer::timeout, [&] {
+            if (frame.View()->Loading()) {
+                ++ticksWhileLoading;
+                longestStall = std::max(longestStall, sinceTick.restart());
+            }
+        });
+        frame.Command(kIdSceneLoad)->trigger();
+        sinceTick.start();
+        timer.start();
+        QVERIFY(frame.View()->Loading());
+        QVERIFY(frame.ProgressText().startsWith(QStringLiteral("シーン読み込み中")));
+        // Nothing that touches the scene runs before the load is done.
+        for (int id : {kIdSceneLoad, kIdRender, kIdSaveViewpoint, kIdLoadViewpoint, kIdFileOpen}) {
+            QVERIFY2(!frame.Command(id)->isEnabled(), qPrintable(QString::number(id)));
+        }
+        frame.View()->OnRender();
+        QVERIFY(!window->Session().Enabled() && !window->Session().WorkerRunning());
+        QVERIFY(!frame.OpenFolder(QDir::currentPath()));
+        QVERIFY(Settled(frame));
+        timer.stop();
+        qInfo("load of %d triangles: %d ticks, longest stall %lld ms", 2 * kCells * kCells,
+              ticksWhileLoading, longestStall);
+        QVERIFY(ticksWhileLoading >= 3);
+        QVERIFY(frame.Command(kIdRender)->isEnabled());
+        QVERIFY(frame.ProgressText().isEmpty());
+        QCOMPARE(window->windowTitle(),
+                 QStringLiteral("64 x  48:  %1 triangles").arg(2 * kCells * kCells));
+
+        // Closing during a load waits for it, the window answering
+        // meanwhile, and then closes; destroying the frame during a load
+        // waits for it too (the sanitizer build checks nothing is freed
+        // under the reader).
+        frame.Command(kIdSceneLoad)->trigger();
+        QVERIFY(!frame.close());
+        QVERIFY(frame.View()->Loading());
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 60000);
+        QVERIFY(!frame.View()->Busy());
+        auto other = std::make_unique<CMainFrame>();
+        other->Command(kIdSceneLoad)->trigger();
+        QVERIFY(other->View()->Loading());
+        other.reset();
+    }
+
+    void aLongPassShowsItsRowsAndACameraDragStopsItWithinTheRow() {
+        constexpr int kWidth = 8192;
+        constexpr int kHeight = 64;
+        WriteStackedScene(200, kWidth, kHeight);
+        WriteProbe();
+        CMainFrame frame(ShellOptions{RenderMode::Exact, 0});
+        Trigger(frame, kIdSceneLoad);
+        CMainView* window = frame.View()->RenderWindow();
+        QSignalSpy passes(window, &CMainView::passFinished);
+        QSignalSpy progress(frame.View(), &CLumeno_wndView::passProgressChanged);
+        frame.Command(kIdRender)->trigger();
+
+        // The status bar counts the rows of the pass as they are traced.
+        const QRegularExpression shown(
+            QStringLiteral("^このパスでトレース済みの行: (\\d+) / %1$").arg(kHeight));
+        auto nextCount = [&] {
+            while (progress.wait(60000)) {
+                QRegularExpressionMatch match = shown.match(progress.takeLast().at(0).toString());
+                if (match.hasMatch()) {
+                    return match.captured(1).toInt();
+                }
+            }
+            return -1;
+        };
+        const int first = nextCount();
+        QElapsedTimer clock;
+        clock.start();
+        const int second = nextCount();
+        QVERIFY2(first >= 1 && second > first && second < kHeight,
+                 qPrintable(QStringLiteral("%1, %2").arg(first).arg(second)));
+        const qint64 rowMs = clock.elapsed() / (second - first);
+        QCOMPARE(frame.ProgressText(),
+                 QStringLiteral("このパスでトレース済みの行: %1 / %2").arg(second).arg(kHeight));
+
+        // A drag just after a row ended: were the pass abandoned only at the
+        // end of a row, the worker would go on for about a row's time.
+        clock.restart();
+        Press(window, {10, 10}, Qt::LeftButton);
+        SendMouse(window, QEvent::MouseMove, {60, 10}, Qt::NoButton, Qt::LeftButton);
+        const qint64 handledMs = clock.elapsed();
+        QVERIFY(Settled(frame));
+        const qint64 stoppedMs = clock.elapsed();
+        Release(window, {60, 10}, Qt::LeftButton);
+        qInfo(
+            "row: %lld ms; drag handled in %lld ms; pass abandoned and preview drawn after %lld ms",
+            rowMs, handledMs, stoppedMs);
+        QVERIFY(handledMs < rowMs / 4);
+        QVERIFY(stoppedMs < rowMs / 2);
+        QVERIFY(!frame.Command(kIdRender)->isChecked());
+        QVERIFY(!window->Session().WorkerRunning());
+        QVERIFY(passes.isEmpty());
+        QVERIFY(frame.ProgressText().isEmpty());
+        QCOMPARE(window->windowTitle(),
+                 QStringLiteral("%1 x  %2:  400 triangles").arg(kWidth).arg(kHeight));
     }
 
     void theLanguageFollowsTheLocaleUnlessLangSaysOtherwise_data() {
