@@ -2,8 +2,7 @@
 
 #include <tbb/info.h>
 
-#include <QApplication>
-#include <QCursor>
+#include <memory>
 #include <string>
 
 #include "base/working_folder.h"
@@ -44,8 +43,9 @@ CLumeno_wndView::CLumeno_wndView(const ShellOptions& options, QWidget* parent)
 }
 
 CLumeno_wndView::~CLumeno_wndView() {
-    // The render window's worker uses the scene and, through the triangles,
-    // the readers' material tables: it must end before they do.
+    // The render window's worker and background task use the scene and,
+    // through the triangles, the readers' material tables: they must end
+    // before these do.
     delete renderWindow_;
     renderWindow_ = nullptr;
 }
@@ -54,6 +54,15 @@ void CLumeno_wndView::Shutdown() {
     if (renderWindow_ != nullptr) {
         renderWindow_->StopRendering();
     }
+    loading_ = false;
+}
+
+bool CLumeno_wndView::WindDown() {
+    return renderWindow_ != nullptr && renderWindow_->StopInBackground();
+}
+
+bool CLumeno_wndView::Busy() const {
+    return renderWindow_ != nullptr && renderWindow_->Busy();
 }
 
 QAction* CLumeno_wndView::Command(int id) const {
@@ -72,7 +81,7 @@ QAction* CLumeno_wndView::Command(int id) const {
 }
 
 QString CLumeno_wndView::RenderStatus() const {
-    if (renderWindow_ == nullptr || !renderWindow_->Session().Enabled()) {
+    if (renderWindow_ == nullptr || Busy() || !renderWindow_->Session().Enabled()) {
         return {};
     }
     if (options_.mode == RenderMode::Exact) {
@@ -84,9 +93,17 @@ QString CLumeno_wndView::RenderStatus() const {
 }
 
 void CLumeno_wndView::UpdateRenderCommand() {
-    renderAction_->setEnabled(sceneUsable_);
-    renderAction_->setChecked(renderWindow_ != nullptr && renderWindow_->Session().Enabled());
+    const bool idle = !Busy();
+    sceneLoadAction_->setEnabled(idle);
+    saveViewpointAction_->setEnabled(idle);
+    loadViewpointAction_->setEnabled(idle);
+    renderAction_->setEnabled(sceneUsable_ && idle);
+    renderAction_->setChecked(idle && renderWindow_ != nullptr &&
+                              renderWindow_->Session().Enabled());
     emit renderStatusChanged(RenderStatus());
+    if (!idle || renderWindow_ == nullptr || !renderWindow_->Session().WorkerRunning()) {
+        emit passProgressChanged(QString());
+    }
 }
 
 void CLumeno_wndView::AddMessages(const QStringList& texts) {
@@ -105,22 +122,91 @@ void CLumeno_wndView::AddMessage(const QString& text) {
     emit statusMessage(text);
 }
 
-void CLumeno_wndView::OnSceneLoad() {
-    // A load replaces the triangles a running worker traces: stop it first.
-    if (renderWindow_ != nullptr) {
-        renderWindow_->StopRendering();
-    }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+// What a load in the background hands back to the user interface.
+struct CLumeno_wndView::LoadOutcome {
+    FolderProblem folderProblem = FolderProblem::None;
+    bool loaded = false;
     Diagnostics diagnostics;
-    working_.Load(diagnostics);
-    QApplication::restoreOverrideCursor();
+    bool usable = false;
+    bool resumes = false;
+    int resumePass = 0;
+    FolderEntered entered;
+};
+
+void CLumeno_wndView::OnSceneLoad() {
+    LoadScene();
+}
+
+bool CLumeno_wndView::LoadScene(const QString& folder, FolderEntered entered) {
+    if (Busy()) {
+        return false;
+    }
+    if (renderWindow_ == nullptr) {
+        renderWindow_ = new CMainView(working_.scene, this);
+        renderWindow_->Session().SetMode(options_.mode, options_.threads);
+        connect(renderWindow_, &CMainView::renderingStopped, this,
+                &CLumeno_wndView::UpdateRenderCommand);
+        connect(renderWindow_, &CMainView::sessionMessage, this, &CLumeno_wndView::AddMessage);
+        connect(renderWindow_, &CMainView::busyChanged, this, [this](bool busy) {
+            UpdateRenderCommand();
+            emit busyChanged(busy);
+        });
+        connect(renderWindow_, &CMainView::rowsTraced, this, [this](int rows, int height) {
+            // Rows of a pass that a camera change or a load is abandoning
+            // are not worth showing.
+            if (!Busy() && renderWindow_->Session().WorkerRunning()) {
+                emit passProgressChanged(
+                    tr("Rows traced in this pass: %1 of %2").arg(rows).arg(height));
+            }
+        });
+    }
+    auto outcome = std::make_shared<LoadOutcome>();
+    outcome->entered = std::move(entered);
+    RenderSession& session = renderWindow_->Session();
+    // The render window stops the worker before this runs: the load replaces
+    // the triangles it traces, and it saves into the working folder.
+    auto load = [this, outcome, folder, &session] {
+        if (!folder.isEmpty()) {
+            outcome->folderProblem = EnterSceneFolder(folder);
+            if (outcome->folderProblem != FolderProblem::None) {
+                return;
+            }
+        }
+        working_.Load(outcome->diagnostics);
+        outcome->loaded = true;
+        const Camera& camera = working_.scene.camera;
+        outcome->usable = session.SetImageSize(camera.width, camera.height);
+        // Reading a saved render and fingerprinting the scene take a while
+        // on a large one: here too, rather than in the user interface.
+        if (outcome->usable && session.ResumeFromCheckpoint()) {
+            outcome->resumes = true;
+            outcome->resumePass = session.ResumePass();
+        }
+    };
+    loading_ = true;
+    emit loadingChanged(true);
+    renderWindow_->ChangeScene(
+        load, [this, outcome](const QString& failure) { FinishLoad(*outcome, failure); });
+    return true;
+}
+
+void CLumeno_wndView::FinishLoad(const LoadOutcome& outcome, const QString& failure) {
+    loading_ = false;
+    emit loadingChanged(false);
+    if (outcome.folderProblem != FolderProblem::None) {
+        UpdateRenderCommand();
+        if (outcome.entered) {
+            outcome.entered(outcome.folderProblem);
+        }
+        return;
+    }
 
     QStringList loadMessages;
-    for (const Diagnostic& d : diagnostics.Entries()) {
+    for (const Diagnostic& d : outcome.diagnostics.Entries()) {
         loadMessages << QString::fromStdString(FormatDiagnostic(d));
     }
-    if (diagnostics.Dropped() > 0) {
-        loadMessages << tr("… and %1 more").arg(diagnostics.Dropped());
+    if (outcome.diagnostics.Dropped() > 0) {
+        loadMessages << tr("… and %1 more").arg(outcome.diagnostics.Dropped());
     }
     // The list describes the scene on screen: the previous load's go.
     messages_.clear();
@@ -129,28 +215,23 @@ void CLumeno_wndView::OnSceneLoad() {
         emit messagesChanged();
     }
 
-    if (renderWindow_ == nullptr) {
-        renderWindow_ = new CMainView(working_.scene, this);
-        renderWindow_->Session().SetMode(options_.mode, options_.threads);
-        connect(renderWindow_, &CMainView::renderingStopped, this,
-                &CLumeno_wndView::UpdateRenderCommand);
-        connect(renderWindow_, &CMainView::sessionMessage, this, &CLumeno_wndView::AddMessage);
-    }
     const Camera& camera = working_.scene.camera;
-    sceneUsable_ = renderWindow_->ShowScene(camera.width, camera.height);
+    renderWindow_->ShowScene(camera.width, camera.height);
+    sceneUsable_ = outcome.usable && failure.isEmpty();
     UpdateRenderCommand();
 
     QString summary = QString::fromStdString(
         SizeTitle(camera.width, camera.height, working_.scene.objectTriangles.size()));
-    if (!sceneUsable_) {
+    if (!failure.isEmpty()) {
+        AddMessage(tr("the scene load failed: %1; rendering is unavailable").arg(failure));
+    } else if (!sceneUsable_) {
         AddMessage(tr("cannot allocate a %1 x %2 image; rendering is unavailable")
                        .arg(camera.width)
                        .arg(camera.height));
-    } else if (renderWindow_->Session().ResumeFromCheckpoint()) {
+    } else if (outcome.resumes) {
         // A render of this very scene and view was saved here: Render goes on.
-        emit statusMessage(tr("%1; Render continues from pass %2")
-                               .arg(summary)
-                               .arg(renderWindow_->Session().ResumePass()));
+        emit statusMessage(
+            tr("%1; Render continues from pass %2").arg(summary).arg(outcome.resumePass));
     } else if (!loadMessages.isEmpty()) {
         emit statusMessage(loadMessages.front() +
                            (loadMessages.size() > 1
@@ -159,10 +240,13 @@ void CLumeno_wndView::OnSceneLoad() {
     } else {
         emit statusMessage(summary);
     }
+    if (outcome.entered) {
+        outcome.entered(FolderProblem::None);
+    }
 }
 
 void CLumeno_wndView::OnRender() {
-    if (renderWindow_ == nullptr || !sceneUsable_) {
+    if (renderWindow_ == nullptr || !sceneUsable_ || Busy()) {
         UpdateRenderCommand();
         return;
     }
@@ -171,6 +255,9 @@ void CLumeno_wndView::OnRender() {
 }
 
 void CLumeno_wndView::OnSaveViewpoint() {
+    if (Busy()) {
+        return;
+    }
     if (Status saved = SaveViewpoint(working_.scene.camera, kViewpointPath); saved) {
         emit statusMessage(QStringLiteral("%1: %2").arg(StatusPrompt(kPromptSaveViewpoint),
                                                         QString::fromUtf8(kViewpointPath)));
@@ -180,6 +267,9 @@ void CLumeno_wndView::OnSaveViewpoint() {
 }
 
 void CLumeno_wndView::OnLoadViewpoint() {
+    if (Busy()) {
+        return;
+    }
     Camera camera = working_.scene.camera;
     ViewpointLoadResult result = LoadViewpoint(camera, kViewpointPath);
     if (!result.error.empty()) {

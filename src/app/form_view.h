@@ -5,6 +5,12 @@
 // checked while rendering), Save viewpoint and Load viewpoint. The render
 // window is created at the first Scene load and reused afterwards.
 //
+// A load runs in the background, on the render window's task, after the
+// render worker has stopped there; the user interface goes on meanwhile.
+// While the task is busy (a load, a camera change, a worker being stopped)
+// the commands that touch the scene are disabled and ignored: they wait for
+// the scene, rather than queue behind it.
+//
 // Whatever a load ignored or refused, and whatever the render session
 // reports, is kept as a list of messages the user can open; the latest
 // reaches the status bar.
@@ -14,6 +20,7 @@
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
+#include <functional>
 
 #include "scene/camera.h"
 #include "scene/scene.h"
@@ -40,6 +47,7 @@ class CLumeno_wndView : public QWidget {
     // kIdSaveViewpoint, kIdLoadViewpoint); null for any other id.
     QAction* Command(int id) const;
 
+    // The scene; only while not Busy() may the caller look at it.
     Scene& GetScene() { return working_.scene; }
     // Null until the first Scene load.
     CMainView* RenderWindow() const { return renderWindow_; }
@@ -48,8 +56,26 @@ class CLumeno_wndView : public QWidget {
     // rendering, empty otherwise.
     QString RenderStatus() const;
 
-    // Cancels a running pass and joins the worker: before quitting, and
-    // before the working folder changes.
+    // The scene or the session is being changed in the background.
+    bool Busy() const;
+    // A scene load is under way (part of being busy).
+    bool Loading() const { return loading_; }
+
+    // Loads "./scene/scene.txt" in the background, after making folder the
+    // working folder when one is given (the worker is stopped first, since
+    // it saves into the working folder). entered, when given, is told
+    // afterwards whether the folder could be entered; nothing is loaded when
+    // it could not. False (nothing done) while busy.
+    using FolderEntered = std::function<void(FolderProblem)>;
+    bool LoadScene(const QString& folder = {}, FolderEntered entered = {});
+
+    // Before the application ends: starts stopping the worker in the
+    // background. Returns whether anything runs still; busyChanged(false)
+    // then tells when nothing does.
+    bool WindDown();
+
+    // Waits for a load or camera change under way, cancels a running pass
+    // and joins the worker: the last thing before quitting.
     void Shutdown();
 
   public slots:
@@ -63,9 +89,17 @@ class CLumeno_wndView : public QWidget {
     void statusMessage(const QString& text);
     void messagesChanged();
     void renderStatusChanged(const QString& text);
+    void busyChanged(bool busy);
+    void loadingChanged(bool loading);
+    // How far the pass under way has come ("Rows traced …"); empty when no
+    // pass runs.
+    void passProgressChanged(const QString& text);
 
   private:
+    struct LoadOutcome;
+
     void UpdateRenderCommand();
+    void FinishLoad(const LoadOutcome& outcome, const QString& failure);
     void AddMessage(const QString& text);
     void AddMessages(const QStringList& texts);
 
@@ -74,6 +108,7 @@ class CLumeno_wndView : public QWidget {
     // A child widget; deleted explicitly first thing in the destructor.
     CMainView* renderWindow_ = nullptr;
     bool sceneUsable_ = false;
+    bool loading_ = false;
     QStringList messages_;
 
     QAction* sceneLoadAction_ = nullptr;

@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProgressBar>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
@@ -80,13 +81,36 @@ CMainFrame::CMainFrame(const ShellOptions& options, QWidget* parent) : QMainWind
         commands_ << view_->Command(id);
     }
 
+    passProgress_ = new QLabel(this);
+    loadProgress_ = new QLabel(this);
+    busyIndicator_ = new QProgressBar(this);
+    busyIndicator_->setRange(0, 0);  // the load cannot tell how far it is: just busy
+    busyIndicator_->setTextVisible(false);
+    busyIndicator_->setMaximumWidth(100);
+    busyIndicator_->hide();
     renderStatus_ = new QLabel(this);
-    statusBar()->addPermanentWidget(renderStatus_);
+    for (QWidget* widget : std::initializer_list<QWidget*>{passProgress_, loadProgress_,
+                                                           busyIndicator_, renderStatus_}) {
+        statusBar()->addPermanentWidget(widget);
+    }
     statusBar()->showMessage(tr("Ready"));
     connect(view_, &CLumeno_wndView::statusMessage, this,
             [this](const QString& text) { statusBar()->showMessage(text); });
     connect(view_, &CLumeno_wndView::renderStatusChanged, renderStatus_, &QLabel::setText);
+    connect(view_, &CLumeno_wndView::passProgressChanged, passProgress_, &QLabel::setText);
     connect(view_, &CLumeno_wndView::messagesChanged, this, &CMainFrame::RefreshMessages);
+    connect(view_, &CLumeno_wndView::busyChanged, this, &CMainFrame::UpdateBusy);
+    loadTimer_.setInterval(500);
+    connect(&loadTimer_, &QTimer::timeout, this, &CMainFrame::UpdateLoadProgress);
+    connect(view_, &CLumeno_wndView::loadingChanged, this, [this](bool loading) {
+        if (loading) {
+            loadClock_.start();
+            loadTimer_.start();
+        } else {
+            loadTimer_.stop();
+        }
+        UpdateLoadProgress();
+    });
 
     QSettings settings = ShellSettings();
     recent_.Load(settings);
@@ -99,6 +123,36 @@ CMainFrame::CMainFrame(const ShellOptions& options, QWidget* parent) : QMainWind
 
 CMainFrame::~CMainFrame() {
     view_->Shutdown();
+}
+
+QString CMainFrame::ProgressText() const {
+    return loadProgress_->text().isEmpty() ? passProgress_->text() : loadProgress_->text();
+}
+
+void CMainFrame::UpdateLoadProgress() {
+    if (!view_->Loading()) {
+        busyIndicator_->hide();
+        loadProgress_->clear();
+        return;
+    }
+    busyIndicator_->show();
+    qint64 seconds = loadClock_.elapsed() / 1000;
+    loadProgress_->setText(seconds < 1 ? tr("Loading the scene…")
+                                       : tr("Loading the scene… %1 s").arg(seconds));
+}
+
+void CMainFrame::UpdateBusy(bool busy) {
+    // The working folder must not change under a load or a worker.
+    Command(kIdFileOpen)->setEnabled(!busy);
+    for (QAction* action : recentActions_) {
+        action->setEnabled(!busy && !action->data().isNull());
+    }
+    if (!busy && closeWhenIdle_) {
+        // Not from inside the signal: the task that just went idle is still
+        // winding up its call.
+        QMetaObject::invokeMethod(
+            this, [this] { close(); }, Qt::QueuedConnection);
+    }
 }
 
 QAction* CMainFrame::Command(int id) const {
@@ -204,6 +258,7 @@ void CMainFrame::RefreshRecentFolders() {
         placeholder->setEnabled(false);
         recentActions_ << placeholder;
     }
+    const bool busy = view_->Busy();
     for (int i = 0; i < folders.size(); ++i) {
         QString shown =
             fontMetrics().elidedText(QDir::toNativeSeparators(folders[i]), Qt::ElideMiddle, 360);
@@ -211,6 +266,7 @@ void CMainFrame::RefreshRecentFolders() {
         auto* action = new QAction(QStringLiteral("&%1 %2").arg(i + 1).arg(shown), this);
         action->setData(folders[i]);
         action->setStatusTip(tr("Open this folder"));
+        action->setEnabled(!busy);
         QString folder = folders[i];
         connect(action, &QAction::triggered, this, [this, folder] { OpenFolder(folder); });
         recentActions_ << action;
@@ -227,13 +283,22 @@ void CMainFrame::OnFileOpen() {
 }
 
 bool CMainFrame::OpenFolder(const QString& folder) {
-    FolderProblem problem = CheckSceneFolder(folder);
-    if (problem == FolderProblem::None) {
-        // The worker saves into "./out" of the working folder: it must be
-        // gone before the folder changes, as before any scene load.
-        view_->Shutdown();
-        problem = EnterSceneFolder(folder);
+    if (view_->Busy()) {
+        statusBar()->showMessage(tr("Wait until the work under way has finished"), 3000);
+        return false;
     }
+    FolderProblem problem = CheckSceneFolder(folder);
+    if (problem != FolderProblem::None) {
+        FolderEntered(folder, problem);
+        return false;
+    }
+    // The view stops the worker (which saves into "./out" of the working
+    // folder) before it enters the folder, as before any scene load.
+    return view_->LoadScene(
+        folder, [this, folder](FolderProblem entered) { FolderEntered(folder, entered); });
+}
+
+void CMainFrame::FolderEntered(const QString& folder, FolderProblem problem) {
     QSettings settings = ShellSettings();
     if (problem != FolderProblem::None) {
         // A listed folder that no longer opens leaves the list.
@@ -241,7 +306,7 @@ bool CMainFrame::OpenFolder(const QString& folder) {
         recent_.Save(settings);
         RefreshRecentFolders();
         RefuseFolder(folder, problem);
-        return false;
+        return;
     }
     QString current = QDir::currentPath();
     recent_.Add(current);
@@ -250,8 +315,6 @@ bool CMainFrame::OpenFolder(const QString& folder) {
     QString name = QDir(current).dirName();
     setWindowTitle(QStringLiteral("%1 - %2").arg(name.isEmpty() ? current : name,
                                                  QString::fromLatin1(kApplicationTitle)));
-    view_->OnSceneLoad();
-    return true;
 }
 
 void CMainFrame::RefuseFolder(const QString& folder, FolderProblem problem) {
@@ -282,7 +345,7 @@ void CMainFrame::RefuseFolder(const QString& folder, FolderProblem problem) {
 }
 
 void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
-    if (!DraggedFolder(event->mimeData()).isEmpty()) {
+    if (!view_->Busy() && !DraggedFolder(event->mimeData()).isEmpty()) {
         event->acceptProposedAction();
     }
 }
@@ -338,6 +401,16 @@ void CMainFrame::RefreshMessages() {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    // Nothing may be destroyed under a load or a worker, and waiting for
+    // them here would freeze the window: they are stopped in the background,
+    // and the window closes once the view is idle.
+    if (view_->WindDown()) {
+        closeWhenIdle_ = true;
+        event->ignore();
+        statusBar()->showMessage(tr("Closing once the work under way has stopped…"));
+        return;
+    }
+    closeWhenIdle_ = false;
     view_->Shutdown();
     // Closing the main frame ends the application: the render window, a
     // window of its own, must not keep it running.

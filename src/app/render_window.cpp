@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace lumeno::app {
@@ -27,23 +28,60 @@ CMainView::CMainView(Scene& scene, QWidget* owner)
     connect(&bridge_, &SessionBridge::passFinished, this, &CMainView::passFinished);
     connect(&bridge_, &SessionBridge::workerStopped, this, &CMainView::renderingStopped);
     connect(&bridge_, &SessionBridge::message, this, &CMainView::sessionMessage);
+    connect(&bridge_, &SessionBridge::rowsReady, this, [this] {
+        auto [rows, height] = bridge_.TakeRows();
+        emit rowsTraced(rows, height);
+    });
+    connect(&task_, &BackgroundTask::busyChanged, this, &CMainView::busyChanged);
 }
 
 CMainView::~CMainView() {
+    task_.Wait();
     session_.Cancel();
 }
 
-bool CMainView::ShowScene(int width, int height) {
-    StopRendering();
+bool CMainView::ChangeScene(std::function<void()> work, BackgroundTask::FollowUp followUp) {
+    if (task_.Busy()) {
+        return false;
+    }
+    sceneChanging_ = true;
+    cameraWanted_ = false;
+    return task_.Start(
+        [this, work = std::move(work)] {
+            session_.Cancel();
+            work();
+        },
+        [this, followUp = std::move(followUp)](const QString& failure) {
+            sceneChanging_ = false;
+            emit renderingStopped();
+            if (followUp) {
+                followUp(failure);
+            }
+        });
+}
+
+void CMainView::ShowScene(int width, int height) {
     // For a top-level widget the size is the client area; the frame around
     // it is the window system's.
     setFixedSize(width, height);
     show();
     raise();
-    return session_.SetImageSize(width, height);
+}
+
+bool CMainView::StopInBackground() {
+    if (task_.Busy()) {
+        return true;
+    }
+    if (!session_.Enabled() && !session_.WorkerRunning()) {
+        return false;
+    }
+    return task_.Start([this] { session_.Cancel(); }, [this](const QString&) { TaskDone(); });
 }
 
 bool CMainView::StopRendering() {
+    task_.Wait();
+    sceneChanging_ = false;
+    cameraWanted_ = false;
     bool wasOn = session_.Enabled() || session_.WorkerRunning();
     session_.Cancel();
     if (wasOn) {
@@ -53,9 +91,35 @@ bool CMainView::StopRendering() {
 }
 
 void CMainView::ApplyCamera(const Camera& camera) {
-    StopRendering();
-    scene_.camera = camera;
-    session_.DrawPreview();
+    if (sceneChanging_) {
+        return;
+    }
+    viewCamera_ = camera;
+    cameraWanted_ = true;
+    if (!task_.Busy()) {
+        StartCameraChange();
+    }
+}
+
+void CMainView::StartCameraChange() {
+    cameraWanted_ = false;
+    task_.Start(
+        [this, camera = viewCamera_] {
+            // The pass under way is abandoned within a few hundred pixels;
+            // an octree being built is waited for, here rather than in the
+            // user interface.
+            session_.Cancel();
+            scene_.camera = camera;
+            session_.DrawPreview();
+        },
+        [this](const QString&) { TaskDone(); });
+}
+
+void CMainView::TaskDone() {
+    emit renderingStopped();
+    if (cameraWanted_) {
+        StartCameraChange();
+    }
 }
 
 void CMainView::TakeFrame() {
@@ -67,13 +131,23 @@ void CMainView::TakeTitle() {
     setWindowTitle(bridge_.TakeTitle());
 }
 
-void CMainView::paintEvent(QPaintEvent*) {
+void CMainView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     if (frame_.isNull()) {
         painter.fillRect(rect(), Qt::black);
         return;
     }
-    painter.drawImage(QPoint(0, 0), frame_);
+    // Only what was exposed: a large picture is not drawn whole for a
+    // sliver uncovered by another window. Between a resize and the next
+    // picture the window may be larger than the picture.
+    const QRect exposed = event->rect();
+    const QRect shown = exposed & frame_.rect();
+    if (shown != exposed) {
+        painter.fillRect(exposed, Qt::black);
+    }
+    if (!shown.isEmpty()) {
+        painter.drawImage(shown.topLeft(), frame_, shown);
+    }
 }
 
 void CMainView::mousePressEvent(QMouseEvent* event) {
@@ -105,7 +179,9 @@ void CMainView::mouseMoveEvent(QMouseEvent* event) {
         OnButtonUp(drag_);
     }
     QPoint p = event->position().toPoint();
-    Camera camera = scene_.camera;
+    // The moves of one drag build on each other even while the background
+    // task has not caught up with them.
+    Camera camera = ViewCamera();
     bool control = (event->modifiers() & Qt::ControlModifier) != 0;
     if (OnMouseMove(drag_, camera, p.x(), p.y(), control)) {
         ApplyCamera(camera);

@@ -6,14 +6,22 @@
 // without owning it.
 //
 // The session's worker reaches it only through the SessionBridge's signals.
-// Before the camera changes, the window cancels a running pass and joins the
-// worker, so the preview never draws into planes the worker is summing into;
-// rendering is then off, and the next start begins a fresh image.
+// Whatever has to wait for the worker, or may take long on a large scene,
+// runs on the window's BackgroundTask, one thing at a time, so the user
+// interface never waits: a camera change first abandons the running pass and
+// joins the worker there (so the preview never draws into planes the worker
+// is summing into; rendering is then off, and the next start begins a fresh
+// image), then sets the scene's camera and draws the preview; a scene load
+// (the form view's) likewise stops the worker first. Until the task is idle
+// again nothing else may touch the scene or the session: the form view's
+// commands wait for it.
 #pragma once
 
 #include <QImage>
 #include <QWidget>
+#include <functional>
 
+#include "background_task.h"
 #include "render/mouse_control.h"
 #include "render/render_session.h"
 #include "scene/scene.h"
@@ -27,20 +35,43 @@ class CMainView : public QWidget {
   public:
     // A hidden tool window owned by owner, at screen position (300, 300).
     CMainView(Scene& scene, QWidget* owner);
-    // Cancels and joins the worker before the session goes.
+    // Waits for the background task, then cancels and joins the worker
+    // before the session goes.
     ~CMainView() override;
 
-    // After a scene load: sets the client area to width × height, shows the
-    // window on top and sizes the session, which draws the preview. Returns
-    // false when the session refused the size (nothing can be rendered then).
-    bool ShowScene(int width, int height);
+    // Changes the scene in the background: stops the worker, then runs work
+    // (which may replace the scene and size the session), all on the task's
+    // thread; followUp runs afterwards on this one. Camera changes asked for
+    // before are dropped and those asked for meanwhile ignored: the new scene
+    // brings its own camera. False (nothing done) while the task is busy.
+    bool ChangeScene(std::function<void()> work, BackgroundTask::FollowUp followUp);
 
-    // Replaces the scene's camera and draws the preview. A running pass is
-    // cancelled first and rendering switched off (renderingStopped tells).
+    // After a scene load: sets the client area to width × height and shows
+    // the window on top.
+    void ShowScene(int width, int height);
+
+    // Asks for a new camera. It is the view camera at once; in the
+    // background a running pass is abandoned, the worker joined (rendering is
+    // then off), the scene's camera set and the preview drawn. Cameras asked
+    // for while that runs are gathered: only the latest follows.
     void ApplyCamera(const Camera& camera);
 
-    // Abandons the running pass and joins the worker; rendering is then off.
-    // Returns whether rendering was on or a worker was running.
+    // The camera the user sees or asked for last: the scene's once idle.
+    const Camera& ViewCamera() const { return task_.Busy() ? viewCamera_ : scene_.camera; }
+
+    // Something runs in the background (a scene load, a camera change, a
+    // worker being stopped); the scene and the session are its until
+    // busyChanged(false).
+    bool Busy() const { return task_.Busy(); }
+
+    // Starts stopping the worker in the background. Returns whether anything
+    // is left to wait for (then busyChanged(false) follows).
+    bool StopInBackground();
+
+    // Waits for the background task, then abandons the running pass and
+    // joins the worker; rendering is then off. For quitting: the user
+    // interface waits. Returns whether rendering was on or a worker was
+    // running.
     bool StopRendering();
 
     RenderSession& Session() { return session_; }
@@ -49,6 +80,9 @@ class CMainView : public QWidget {
     const QImage& Frame() const { return frame_; }
 
   signals:
+    void busyChanged(bool busy);
+    // Progress within the pass under way: rows traced of height.
+    void rowsTraced(int rows, int height);
     // The worker ended (complete or switched off), or a camera change
     // switched rendering off: the Render command's check mark may change.
     void renderingStopped();
@@ -67,14 +101,27 @@ class CMainView : public QWidget {
   private:
     void TakeFrame();
     void TakeTitle();
+    void StartCameraChange();
+    // After a camera change or a stop: the latest camera asked for meanwhile
+    // comes next.
+    void TaskDone();
 
     Scene& scene_;
     // Declared before the session so that it outlives it: the session's
     // destructor joins a worker that may still call the bridge.
     SessionBridge bridge_;
     RenderSession session_;
+    // Declared after the session: its work uses the session, so it is
+    // waited for first.
+    BackgroundTask task_;
     DragState drag_;
     QImage frame_;
+    // The latest camera asked for; the scene's own is set in the background.
+    Camera viewCamera_;
+    // A camera was asked for that the task has not taken up yet.
+    bool cameraWanted_ = false;
+    // A ChangeScene is under way: camera changes are ignored.
+    bool sceneChanging_ = false;
 };
 
 }  // namespace lumeno::app

@@ -5,9 +5,10 @@
 // interface thread gets queued (or at once, when the call came from that
 // thread, as the wireframe preview's do). No widget is touched here.
 //
-// Pictures and titles are mailboxes rather than queues: a call copies the
-// bitmap into a QImage under a lock, and a pending signal is sent only when
-// none is waiting, so a fast worker cannot pile up frames behind a busy user
+// Pictures, titles and the progress within a pass are mailboxes rather than
+// queues: a call copies the bitmap into a QImage (or stores the text or the
+// row count) under a lock, and a pending signal is sent only when none is
+// waiting, so a fast worker cannot pile up frames behind a busy user
 // interface, and whatever arrives last is what the window shows.
 #pragma once
 
@@ -15,6 +16,7 @@
 #include <QObject>
 #include <QString>
 #include <mutex>
+#include <utility>
 
 #include "render/display_sink.h"
 #include "render/render_session.h"
@@ -31,17 +33,21 @@ class SessionBridge : public QObject, public DisplaySink, public SessionListener
     void SetTitle(const std::string& title) override;
     void ShowImage(const DibImage& image) override;
     void PassFinished(int passCounter) override;
+    void RowsTraced(int rows, int height) override;
     void WorkerStopped(bool complete) override;
     void Message(const std::string& message) override;
 
     // The latest picture and title; called where the signals arrive.
     QImage TakeFrame();
     QString TakeTitle();
+    // The latest progress within a pass: rows traced of height.
+    std::pair<int, int> TakeRows();
 
   signals:
     void frameReady();
     void titleReady();
     void passFinished(int passCounter);
+    void rowsReady();
     void workerStopped(bool complete);
     void message(const QString& text);
 
@@ -53,6 +59,8 @@ class SessionBridge : public QObject, public DisplaySink, public SessionListener
     bool framePending_ = false;
     QString title_;
     bool titlePending_ = false;
+    std::pair<int, int> rows_{0, 0};
+    bool rowsPending_ = false;
 };
 
 }  // namespace lumeno::app

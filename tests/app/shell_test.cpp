@@ -5,18 +5,22 @@
 // user interface; opening a working folder and the recent-folder list.
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -66,6 +70,53 @@ void WriteProbe() {
     WriteText("ibl/grace.txt", "1 0\n0 -1 0 0 0 0 1 1 1\n");
 }
 
+// A flat square of cells × cells cells, two triangles each, seen from the
+// front: a scene that takes a while to load.
+void WriteLargeScene(int cells) {
+    QByteArray obj = "vn 0 0 -1\n";
+    for (int j = 0; j <= cells; ++j) {
+        for (int i = 0; i <= cells; ++i) {
+            obj += "v " + QByteArray::number(-1.0 + 2.0 * i / cells) + ' ' +
+                   QByteArray::number(-1.0 + 2.0 * j / cells) + " 0\n";
+        }
+    }
+    for (int j = 0; j < cells; ++j) {
+        for (int i = 0; i < cells; ++i) {
+            QByteArray a = QByteArray::number(j * (cells + 1) + i + 1) + "//1 ";
+            QByteArray b = QByteArray::number(j * (cells + 1) + i + 2) + "//1 ";
+            QByteArray c = QByteArray::number((j + 1) * (cells + 1) + i + 1) + "//1 ";
+            QByteArray d = QByteArray::number((j + 1) * (cells + 1) + i + 2) + "//1 ";
+            obj += "f " + a + b + d + "\nf " + a + d + c + "\n";
+        }
+    }
+    WriteText("obj/large.obj", obj);
+    WriteText("scene/scene.txt",
+              "camera_pos 0 0 -5\nlook_at 0 0 0\nsize 64 48\nobj obj/large.obj\nobj_end\n");
+}
+
+// Squares one behind the other across the whole of a wide view: no octree
+// can separate them, so every path tests them all, and a pass crawls.
+void WriteStackedScene(int layers, int width, int height) {
+    QByteArray obj = "vn 0 0 -1\n";
+    for (int k = 0; k < layers; ++k) {
+        QByteArray z = QByteArray::number(-0.5 + double(k) / layers);
+        obj += "v -1 -1 " + z + "\nv 1 -1 " + z + "\nv 1 1 " + z + "\nv -1 1 " + z + "\n";
+        const int v = 4 * k;
+        obj += QStringLiteral("f %1//1 %2//1 %3//1\nf %1//1 %3//1 %4//1\n")
+                   .arg(v + 1)
+                   .arg(v + 2)
+                   .arg(v + 3)
+                   .arg(v + 4)
+                   .toUtf8();
+    }
+    WriteText("obj/stack.obj", obj);
+    WriteText("scene/scene.txt", QStringLiteral("camera_pos 0 0 -1\nlook_at 0 0 0\nfocus 40\n"
+                                                "size %1 %2\nobj obj/stack.obj\nobj_end\n")
+                                     .arg(width)
+                                     .arg(height)
+                                     .toUtf8());
+}
+
 void SendMouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButton button,
                Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QMouseEvent event(type, QPointF(at), widget->mapToGlobal(QPointF(at)), button, buttons,
@@ -76,11 +127,25 @@ void SendMouse(QWidget* widget, QEvent::Type type, QPoint at, Qt::MouseButton bu
 void Press(QWidget* w, QPoint at, Qt::MouseButton button) {
     SendMouse(w, QEvent::MouseButtonPress, at, button, button);
 }
-void Move(QWidget* w, QPoint at, Qt::MouseButtons held, Qt::KeyboardModifiers modifiers = {}) {
+// A move, and then the wait for the camera change it asked for.
+void Move(CMainView* w, QPoint at, Qt::MouseButtons held, Qt::KeyboardModifiers modifiers = {}) {
     SendMouse(w, QEvent::MouseMove, at, Qt::NoButton, held, modifiers);
+    QVERIFY(QTest::qWaitFor([w] { return !w->Busy(); }, 60000));
 }
 void Release(QWidget* w, QPoint at, Qt::MouseButton button) {
     SendMouse(w, QEvent::MouseButtonRelease, at, button, Qt::NoButton);
+}
+
+// Whether the view ends what it does in the background (a load, a camera
+// change, a worker being stopped) within a minute.
+[[nodiscard]] bool Settled(const CMainFrame& frame) {
+    return QTest::qWaitFor([&frame] { return !frame.View()->Busy(); }, 60000);
+}
+
+// Runs the command and waits for what it started in the background.
+void Trigger(CMainFrame& frame, int id) {
+    frame.Command(id)->trigger();
+    QVERIFY(Settled(frame));
 }
 
 bool Near(Vec3 a, Vec3 b, float tolerance = 1e-4f) {
@@ -229,7 +294,7 @@ class ShellTest : public QObject {
     void sceneLoadSizesTheRenderWindowAndSetsItsTitle() {
         WriteScene(64, 48);
         CMainFrame frame;
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         CMainView* window = frame.View()->RenderWindow();
         QVERIFY(window != nullptr);
         QVERIFY(window->isVisible());
@@ -246,10 +311,10 @@ class ShellTest : public QObject {
     void aSecondLoadReusesAndResizesTheSameWindow() {
         WriteScene(64, 48);
         CMainFrame frame;
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         CMainView* first = frame.View()->RenderWindow();
         WriteScene(40, 30);
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         QCOMPARE(frame.View()->RenderWindow(), first);
         QCOMPARE(frame.View()->findChildren<CMainView*>().size(), 1);
         QCOMPARE(first->size(), QSize(40, 30));
@@ -259,7 +324,7 @@ class ShellTest : public QObject {
 
     void aMissingSceneFileStillGivesTheDefaultWindowAndSaysWhy() {
         CMainFrame frame;
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         CMainView* window = frame.View()->RenderWindow();
         QVERIFY(window != nullptr);
         QCOMPARE(window->size(), QSize(320, 240));
@@ -272,7 +337,7 @@ class ShellTest : public QObject {
         WriteScene(40, 30);
         WriteProbe();
         CMainFrame frame(ShellOptions{RenderMode::Exact, 0});
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         QAction* render = frame.Command(kIdRender);
         render->trigger();
         QVERIFY(render->isChecked());
@@ -295,7 +360,7 @@ class ShellTest : public QObject {
     void mouseDragsSteerTheCamera() {
         WriteScene(200, 150);
         CMainFrame frame;
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         CMainView* window = frame.View()->RenderWindow();
         Camera& camera = frame.View()->GetScene().camera;
         VERIFY_NEAR(camera.ex, (Vec3{1, 0, 0}));
@@ -352,7 +417,7 @@ class ShellTest : public QObject {
     void aReleaseOutsideTheWindowEndsTheDrag() {
         WriteScene(100, 80);
         CMainFrame frame;
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         CMainView* window = frame.View()->RenderWindow();
         Camera& camera = frame.View()->GetScene().camera;
 
@@ -374,7 +439,7 @@ class ShellTest : public QObject {
     void theViewpointComesBackAfterTurning() {
         WriteScene(64, 48);
         CMainFrame frame;
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         CMainView* window = frame.View()->RenderWindow();
         Camera& camera = frame.View()->GetScene().camera;
         const QImage saved = window->Frame();
@@ -387,7 +452,7 @@ class ShellTest : public QObject {
         QVERIFY(!Near(camera.ez, {0, 0, 1}));
         QVERIFY(window->Frame() != saved);
 
-        frame.Command(kIdLoadViewpoint)->trigger();
+        Trigger(frame, kIdLoadViewpoint);
         VERIFY_NEAR(camera.position, (Vec3{0, 0, -5}));
         VERIFY_NEAR(camera.ex, (Vec3{1, 0, 0}));
         VERIFY_NEAR(camera.ez, (Vec3{0, 0, 1}));
@@ -399,12 +464,12 @@ class ShellTest : public QObject {
     void viewpointFilesLoadByPosition() {
         WriteScene(64, 48);
         CMainFrame frame;
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         Camera& camera = frame.View()->GetScene().camera;
 
         WriteText("out/view.txt",
                   "camra_pos 1 2 3\ncamera_x 0 0 -1\nkey 0 1 0\nez 1 0 0\nlok_at 2 2 3\n");
-        frame.Command(kIdLoadViewpoint)->trigger();
+        Trigger(frame, kIdLoadViewpoint);
         QCOMPARE(camera.position, (Vec3{1, 2, 3}));
         QCOMPARE(camera.ex, (Vec3{0, 0, -1}));
         QCOMPARE(camera.ey, (Vec3{0, 1, 0}));
@@ -413,7 +478,7 @@ class ShellTest : public QObject {
 
         // Three lines: ez and lookAt stay, and the user is told.
         WriteText("out/view.txt", "camera_pos 4 5 6\ncamera_ex 1 0 0\ncamera_ey 0 -1 0\n");
-        frame.Command(kIdLoadViewpoint)->trigger();
+        Trigger(frame, kIdLoadViewpoint);
         QCOMPARE(camera.position, (Vec3{4, 5, 6}));
         QCOMPARE(camera.ex, (Vec3{1, 0, 0}));
         QCOMPARE(camera.ey, (Vec3{0, -1, 0}));
@@ -427,7 +492,7 @@ class ShellTest : public QObject {
                   "camera_pos 1 2 3\ncamera_ex 0 0 1\ncamera_ey 0 1 0\ncamera_ez -1 0 0\n"
                   "look_at 0 2 3\n");
         CMainFrame frame;
-        frame.Command(kIdLoadViewpoint)->trigger();
+        Trigger(frame, kIdLoadViewpoint);
         QVERIFY(frame.View()->RenderWindow() == nullptr);
         const Camera& camera = frame.View()->GetScene().camera;
         QCOMPARE(camera.position, (Vec3{1, 2, 3}));
@@ -439,7 +504,7 @@ class ShellTest : public QObject {
         WriteScene(200, 150);
         WriteProbe();
         CMainFrame frame(ShellOptions{RenderMode::Exact, 0});
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         CMainView* window = frame.View()->RenderWindow();
         RenderSession& session = window->Session();
         QAction* render = frame.Command(kIdRender);
@@ -470,7 +535,7 @@ class ShellTest : public QObject {
         // The first pass of the new start was pass 1.
         QCOMPARE(passes.first().at(0).toInt(), 2);
         // A scene load while rendering stops the worker before it loads.
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         QVERIFY(!render->isChecked());
         QVERIFY(!session.WorkerRunning());
         QCOMPARE(window->windowTitle(), QStringLiteral("200 x  150:  2 triangles"));
@@ -482,7 +547,7 @@ class ShellTest : public QObject {
         int stoppedAt = 0;
         {
             CMainFrame frame(ShellOptions{RenderMode::Parallel, 1});
-            frame.Command(kIdSceneLoad)->trigger();
+            Trigger(frame, kIdSceneLoad);
             CMainView* window = frame.View()->RenderWindow();
             QSignalSpy passes(window, &CMainView::passFinished);
             frame.Command(kIdRender)->trigger();
@@ -494,7 +559,7 @@ class ShellTest : public QObject {
         QVERIFY(QFile::exists("out/render.checkpoint"));
 
         CMainFrame frame(ShellOptions{RenderMode::Parallel, 1});
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         QVERIFY2(frame.statusBar()->currentMessage().contains(
                      QStringLiteral("パス %1 から").arg(stoppedAt)),
                  qPrintable(frame.statusBar()->currentMessage()));
@@ -515,24 +580,140 @@ class ShellTest : public QObject {
         WriteScene(200, 150);
         WriteProbe();
         auto frame = std::make_unique<CMainFrame>(ShellOptions{RenderMode::Parallel, 2});
-        frame->Command(kIdSceneLoad)->trigger();
+        Trigger(*frame, kIdSceneLoad);
         QSignalSpy passes(frame->View()->RenderWindow(), &CMainView::passFinished);
         frame->Command(kIdRender)->trigger();
         QCOMPARE(frame->RenderStatusText(),
                  QStringLiteral("レンダリング中: 並列モード, 2 スレッド"));
         QTRY_VERIFY_WITH_TIMEOUT(passes.count() >= 1, 300000);
-        // Closing the main frame stops the worker and takes the render
+        // Closing the main frame stops the worker (in the background: the
+        // window answers meanwhile), then closes and takes the render
         // window along, so that no window keeps the application running.
         CMainView* window = frame->View()->RenderWindow();
-        QVERIFY(frame->close());
+        QVERIFY(!frame->close());
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 60000);
         QVERIFY(!window->Session().WorkerRunning());
-        QVERIFY(!window->isVisible());
         frame->Command(kIdRender)->trigger();
         QVERIFY(window->Session().WorkerRunning() || window->Session().Enabled());
         // Destroying the frame joins the worker before the scene, the
         // readers and the session go; the sanitizer build checks the rest.
         frame.reset();
         QCoreApplication::processEvents();
+    }
+
+    void aSlowLoadLeavesTheWindowAnsweringAndTheCommandsWaiting() {
+        WriteScene(40, 30);
+        CMainFrame frame(ShellOptions{RenderMode::Exact, 0});
+        Trigger(frame, kIdSceneLoad);
+        CMainView* window = frame.View()->RenderWindow();
+        QVERIFY(frame.Command(kIdRender)->isEnabled());
+
+        constexpr int kCells = 400;
+        WriteLargeScene(kCells);
+        // A timer that keeps firing shows the event loop running; the longest
+        // gap between its ticks is the longest the window stood still.
+        int ticksWhileLoading = 0;
+        qint64 longestStall = 0;
+        QElapsedTimer sinceTick;
+        QTimer timer;
+        timer.setInterval(5);
+        connect(&timer, &QTimer::timeout, [&] {
+            if (frame.View()->Loading()) {
+                ++ticksWhileLoading;
+                longestStall = std::max(longestStall, sinceTick.restart());
+            }
+        });
+        frame.Command(kIdSceneLoad)->trigger();
+        sinceTick.start();
+        timer.start();
+        QVERIFY(frame.View()->Loading());
+        QVERIFY(frame.ProgressText().startsWith(QStringLiteral("シーン読み込み中")));
+        // Nothing that touches the scene runs before the load is done.
+        for (int id : {kIdSceneLoad, kIdRender, kIdSaveViewpoint, kIdLoadViewpoint, kIdFileOpen}) {
+            QVERIFY2(!frame.Command(id)->isEnabled(), qPrintable(QString::number(id)));
+        }
+        frame.View()->OnRender();
+        QVERIFY(!window->Session().Enabled() && !window->Session().WorkerRunning());
+        QVERIFY(!frame.OpenFolder(QDir::currentPath()));
+        QVERIFY(Settled(frame));
+        timer.stop();
+        qInfo("load of %d triangles: %d ticks, longest stall %lld ms", 2 * kCells * kCells,
+              ticksWhileLoading, longestStall);
+        QVERIFY(ticksWhileLoading >= 3);
+        QVERIFY(frame.Command(kIdRender)->isEnabled());
+        QVERIFY(frame.ProgressText().isEmpty());
+        QCOMPARE(window->windowTitle(),
+                 QStringLiteral("64 x  48:  %1 triangles").arg(2 * kCells * kCells));
+
+        // Closing during a load waits for it, the window answering
+        // meanwhile, and then closes; destroying the frame during a load
+        // waits for it too (the sanitizer build checks nothing is freed
+        // under the reader).
+        frame.Command(kIdSceneLoad)->trigger();
+        QVERIFY(!frame.close());
+        QVERIFY(frame.View()->Loading());
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 60000);
+        QVERIFY(!frame.View()->Busy());
+        auto other = std::make_unique<CMainFrame>();
+        other->Command(kIdSceneLoad)->trigger();
+        QVERIFY(other->View()->Loading());
+        other.reset();
+    }
+
+    void aLongPassShowsItsRowsAndACameraDragStopsItWithinTheRow() {
+        constexpr int kWidth = 8192;
+        constexpr int kHeight = 64;
+        WriteStackedScene(200, kWidth, kHeight);
+        WriteProbe();
+        CMainFrame frame(ShellOptions{RenderMode::Exact, 0});
+        Trigger(frame, kIdSceneLoad);
+        CMainView* window = frame.View()->RenderWindow();
+        QSignalSpy passes(window, &CMainView::passFinished);
+        QSignalSpy progress(frame.View(), &CLumeno_wndView::passProgressChanged);
+        frame.Command(kIdRender)->trigger();
+
+        // The status bar counts the rows of the pass as they are traced.
+        const QRegularExpression shown(
+            QStringLiteral("^このパスでトレース済みの行: (\\d+) / %1$").arg(kHeight));
+        auto nextCount = [&] {
+            while (progress.wait(60000)) {
+                QRegularExpressionMatch match = shown.match(progress.takeLast().at(0).toString());
+                if (match.hasMatch()) {
+                    return match.captured(1).toInt();
+                }
+            }
+            return -1;
+        };
+        const int first = nextCount();
+        QElapsedTimer clock;
+        clock.start();
+        const int second = nextCount();
+        QVERIFY2(first >= 1 && second > first && second < kHeight,
+                 qPrintable(QStringLiteral("%1, %2").arg(first).arg(second)));
+        const qint64 rowMs = clock.elapsed() / (second - first);
+        QCOMPARE(frame.ProgressText(),
+                 QStringLiteral("このパスでトレース済みの行: %1 / %2").arg(second).arg(kHeight));
+
+        // A drag just after a row ended: were the pass abandoned only at the
+        // end of a row, the worker would go on for about a row's time.
+        clock.restart();
+        Press(window, {10, 10}, Qt::LeftButton);
+        SendMouse(window, QEvent::MouseMove, {60, 10}, Qt::NoButton, Qt::LeftButton);
+        const qint64 handledMs = clock.elapsed();
+        QVERIFY(Settled(frame));
+        const qint64 stoppedMs = clock.elapsed();
+        Release(window, {60, 10}, Qt::LeftButton);
+        qInfo(
+            "row: %lld ms; drag handled in %lld ms; pass abandoned and preview drawn after %lld ms",
+            rowMs, handledMs, stoppedMs);
+        QVERIFY(handledMs < rowMs / 4);
+        QVERIFY(stoppedMs < rowMs / 2);
+        QVERIFY(!frame.Command(kIdRender)->isChecked());
+        QVERIFY(!window->Session().WorkerRunning());
+        QVERIFY(passes.isEmpty());
+        QVERIFY(frame.ProgressText().isEmpty());
+        QCOMPARE(window->windowTitle(),
+                 QStringLiteral("%1 x  %2:  400 triangles").arg(kWidth).arg(kHeight));
     }
 
     void theLanguageFollowsTheLocaleUnlessLangSaysOtherwise_data() {
@@ -577,7 +758,7 @@ class ShellTest : public QObject {
             QCOMPARE(action->statusTip() + '\n' + action->toolTip(), prompt);
         }
         // Titles that are program output read the same in every language.
-        frame.Command(kIdSceneLoad)->trigger();
+        Trigger(frame, kIdSceneLoad);
         QCOMPARE(frame.View()->RenderWindow()->windowTitle(),
                  QStringLiteral("64 x  48:  2 triangles"));
     }
@@ -621,6 +802,7 @@ class ShellTest : public QObject {
         CMainFrame frame(ShellOptions{RenderMode::Exact, 0});
 
         QVERIFY(frame.OpenFolder(a));
+        QVERIFY(Settled(frame));
         QCOMPARE(QDir::currentPath(), a);
         CMainView* window = frame.View()->RenderWindow();
         QVERIFY(window != nullptr);
@@ -631,6 +813,7 @@ class ShellTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(passes.count() >= 1, 300000);
 
         QVERIFY(frame.OpenFolder(root + "/b/../b"));
+        QVERIFY(Settled(frame));
         QVERIFY(!render->isChecked());
         QVERIFY(!window->Session().WorkerRunning());
         QCOMPARE(QDir::currentPath(), b);
@@ -683,6 +866,7 @@ class ShellTest : public QObject {
         QVERIFY(enter.isAccepted());
         QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &folder, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&frame, &drop);
+        QVERIFY(Settled(frame));
         QCOMPARE(QDir::currentPath(), a);
         QVERIFY(frame.View()->RenderWindow() != nullptr);
         QCOMPARE(frame.View()->RenderWindow()->size(), QSize(40, 30));

@@ -66,6 +66,14 @@ Load viewpoint</source>
         <source>cannot allocate a %1 x %2 image; rendering is unavailable</source>
         <translation>%1 x %2 の画像を確保できないため、レンダリングできません</translation>
     </message>
+    <message>
+        <source>Rows traced in this pass: %1 of %2</source>
+        <translation>このパスでトレース済みの行: %1 / %2</translation>
+    </message>
+    <message>
+        <source>the scene load failed: %1; rendering is unavailable</source>
+        <translation>シーンの読み込みに失敗したため、レンダリングできません: %1</translation>
+    </message>
 </context>
 <context>
     <name>lumeno::app::CMainFrame</name>
@@ -222,6 +230,22 @@ cannot be made the working folder (no permission to enter it).</source>
     <message>
         <source>Load Messages</source>
         <translation>読み込みﾒｯｾｰｼﾞ</translation>
+    </message>
+    <message>
+        <source>Loading the scene…</source>
+        <translation>シーン読み込み中…</translation>
+    </message>
+    <message>
+        <source>Loading the scene… %1 s</source>
+        <translation>シーン読み込み中… %1 秒</translation>
+    </message>
+    <message>
+        <source>Wait until the work under way has finished</source>
+        <translation>実行中の処理が終わるまでお待ちください</translation>
+    </message>
+    <message>
+        <source>Closing once the work under way has stopped…</source>
+        <translation>実行中の処理が止まりしだい終了します…</translation>
     </message>
 </context>
 </TS>
