@@ -33,8 +33,6 @@ Vec3 Finite(Vec3 v) {
             std::isfinite(v.z) ? v.z : 0.0f};
 }
 
-// How often a row looks whether its pass was abandoned.
-constexpr int kCancelCheckPixels = 256;
 constexpr std::int64_t kProgressIntervalNanos = 50'000'000;
 
 std::int64_t NowNanos() {
@@ -261,7 +259,10 @@ RunEnd RenderSession::Run(int lastPass, const std::function<bool()>& keepGoing, 
 bool RenderSession::TraceRow(int y, const PassSetup& setup, RayQueries& queries) {
     const int width = film_.Width();
     for (int x = 0; x < width; ++x) {
-        if (x % kCancelCheckPixels == 0 && cancel_.load(std::memory_order_relaxed)) {
+        // Every pixel looks whether its pass was abandoned: a relaxed load
+        // costs nothing beside a path, and a pathological scene can spend
+        // tens of milliseconds on one pixel.
+        if (cancel_.load(std::memory_order_relaxed)) {
             return false;
         }
         Random pixelRandom;

@@ -18,8 +18,7 @@
 //   draws from a generator seeded by pass and pixel, and the sums are
 //   fixed-point, so the image is the same bits for any number of threads.
 //
-// A pass can be abandoned (Cancel, RequestCancel) within a few hundred
-// pixels. Its samples are then dropped and everything a pass changes (sums,
+// A pass can be abandoned (Cancel, RequestCancel) within a pixel. Its samples are then dropped and everything a pass changes (sums,
 // pass counter, offsets, and in the exact mode the generator and the query
 // counter) is as the last complete pass left it, so a later run continues as
 // if the pass had never started.
