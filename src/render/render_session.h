@@ -1,5 +1,5 @@
 // RenderSession: progressive rendering of the loaded scene. Run prepares the
-// scene once (octree, light probe), starts a fresh image when the camera or
+// scene once (spatial index, light probe), starts a fresh image when the camera or
 // the scene changed, and runs passes: one camera path per pixel per pass,
 // summed into the film. While a pass runs, the display shows the running mean
 // every 40 rows with a yellow line at the row just traced; after each pass
@@ -17,6 +17,9 @@
 // - Parallel: rows handed out to all threads in order; each camera sample
 //   draws from a generator seeded by pass and pixel, and the sums are
 //   fixed-point, so the image is the same bits for any number of threads.
+//   Embree answers the ray queries; the octree is not built unless Embree
+//   cannot build its scene.
+// Each index is built the first time a mode needs it after a scene load.
 //
 // A pass can be abandoned (Cancel, RequestCancel) within a few hundred
 // pixels. Its samples are then dropped and everything a pass changes (sums,
@@ -44,6 +47,7 @@
 #include "render/film.h"
 #include "render/pass_schedule.h"
 #include "scene/scene.h"
+#include "spatial/embree_scene.h"
 #include "spatial/octree.h"
 
 namespace lumeno {
@@ -145,6 +149,7 @@ class RenderSession {
     const Film& GetFilm() const { return film_; }
     Film& GetFilm() { return film_; }
     const Octree& GetOctree() const { return octree_; }
+    const EmbreeScene& GetEmbreeScene() const { return embree_; }
     const LightProbe& Probe() const { return probe_; }
     const IntegratorSettings& Settings() const { return settings_; }
     bool AccumulationReady() const { return accumulationReady_; }
@@ -156,6 +161,8 @@ class RenderSession {
     enum class PassEnd { Done, Cancelled };
 
     void Prepare();
+    // Builds the spatial index the mode asks for, if this scene has none yet.
+    void PrepareIndex(Diagnostics& diagnostics);
     PassEnd RenderPass();
     void RenderThreadMain();
     // Traces row y; false when the pass was cancelled on the way.
@@ -178,6 +185,12 @@ class RenderSession {
     IntegratorSettings settings_;
     LightProbe probe_;
     Octree octree_;
+    EmbreeScene embree_;
+    // The prepared scene's hittable triangles: either index is built from
+    // them when a mode first needs it.
+    std::vector<Triangle*> preparedTriangles_;
+    bool octreeBuilt_ = false;
+    bool embreeTried_ = false;
     // The exact mode's generator: started once, never reseeded.
     Random random_;
     // Keeps the triangles the octree refers to alive.
