@@ -1,15 +1,25 @@
+// How a query runs: Embree finds the nearest hit by its own arithmetic, and
+// the project's triangle test then judges that hit. Nearly always it agrees
+// and the query is done; when it refuses the hit (a triangle met almost
+// edge-on, a ray starting on the triangle, a point outside the root box),
+// Embree searches again with a filter that puts every hit it proposes before
+// the same judge. Occlusion always runs with the filter, so that only hits
+// the judge accepts block.
 #include "spatial/embree_scene.h"
 
 #include <embree3/rtcore.h>
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cstdint>
 #include <limits>
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "spatial/octree.h"
-#include "spatial/triangle_intersection.h"
 
 namespace lumeno {
 
@@ -26,7 +36,7 @@ constexpr float kOcclusionShortening = 0.001f;
 // Embree's interval is widened by this share of its far end (plus as much in
 // absolute terms) so that Embree, whose hit distances round differently,
 // never drops a hit the project's test would keep at the interval's ends; the
-// filter decides those exactly.
+// judge decides those exactly.
 constexpr float kIntervalSlack = 1e-4f;
 
 constexpr unsigned kNoPrimitive = RTC_INVALID_GEOMETRY_ID;
@@ -35,7 +45,7 @@ constexpr unsigned kNoPrimitive = RTC_INVALID_GEOMETRY_ID;
 // context (which must come first: Embree hands the filter a pointer to it).
 struct QueryContext {
     RTCIntersectContext embree;
-    const float* vertices = nullptr;
+    const EmbreeScene::Primitive* primitives = nullptr;
     Vec3 origin;
     Vec3 direction;
     // Below 0 the nearest hit is sought; above 0 any hit nearer than this
@@ -54,80 +64,101 @@ bool InRootBox(Vec3 p) {
            kRootBoxMin.z - kBoxTolerance <= p.z && p.z <= kRootBoxMax.z + kBoxTolerance;
 }
 
-// Corner p0 and the edges from it, the same float differences as EdgesOf.
-TriangleEdges EdgesAt(const float* vertices, unsigned primitive) {
-    const float* c = vertices + 9 * static_cast<std::size_t>(primitive);
-    Vec3 p0{c[0], c[1], c[2]};
-    Vec3 p1{c[3], c[4], c[5]};
-    Vec3 p2{c[6], c[7], c[8]};
-    return {p0, p1 - p0, p2 - p0};
+// Whether the project's triangle test lets a hit on primitive count; if it
+// does and is the nearest so far, the query keeps it.
+bool JudgeOne(QueryContext& query, unsigned primitive) {
+    const EmbreeScene::Primitive& record = query.primitives[primitive];
+    // The hit record will read the whole triangle: start fetching it now,
+    // while the test runs.
+    const char* triangle = reinterpret_cast<const char*>(record.triangle);
+    for (std::size_t line = 0; line < sizeof(Triangle); line += 64) {
+        __builtin_prefetch(triangle + line);
+    }
+    EdgeHit g;
+    // A hit at distance 0 (the ray starts on the triangle) ends nothing.
+    if (!IntersectEdges(record.edges, query.origin, query.direction, 0.0f, kSearchBound, g) ||
+        !(g.t > 0.0f && g.t < kSearchBound) ||
+        !(query.maxDistance < 0.0f || query.maxDistance > g.t)) {
+        return false;
+    }
+    const Vec3 point = HitPoint(record.edges, g);
+    if (!InRootBox(point)) {
+        return false;
+    }
+    if (query.primitive == kNoPrimitive || g.t < query.hit.t ||
+        (g.t == query.hit.t && primitive > query.primitive)) {
+        query.primitive = primitive;
+        query.hit = g;
+        query.point = point;
+    }
+    return true;
 }
 
-// Called by Embree for every hit it proposes, for both kinds of query: the
-// project's triangle test decides whether the hit counts.
+// Judges Embree's hit on primitive and on every triangle with the same
+// corners, which Embree does not report; true when any of them counts.
+bool Judge(QueryContext& query, unsigned primitive) {
+    bool counts = JudgeOne(query, primitive);
+    for (unsigned mate = query.primitives[primitive].mate; mate != primitive;
+         mate = query.primitives[mate].mate) {
+        counts = JudgeOne(query, mate) || counts;
+    }
+    return counts;
+}
+
+// Puts every hit Embree proposes before the judge.
 void FilterHit(const RTCFilterFunctionNArguments* args) {
     auto* query = reinterpret_cast<QueryContext*>(args->context);
     for (unsigned i = 0; i < args->N; ++i) {
-        if (args->valid[i] == 0) {
-            continue;
-        }
-        const unsigned primitive = RTCHitN_primID(args->hit, args->N, i);
-        const TriangleEdges edges = EdgesAt(query->vertices, primitive);
-        EdgeHit g;
-        // A hit at distance 0 (the ray starts on the triangle) ends nothing.
-        bool counts =
-            IntersectEdges(edges, query->origin, query->direction, 0.0f, kSearchBound, g) &&
-            g.t > 0.0f && g.t < kSearchBound &&
-            (query->maxDistance < 0.0f || query->maxDistance > g.t);
-        Vec3 point;
-        if (counts) {
-            point = HitPoint(edges, g);
-            counts = InRootBox(point);
-        }
-        if (!counts) {
+        if (args->valid[i] != 0 && !Judge(*query, RTCHitN_primID(args->hit, args->N, i))) {
             args->valid[i] = 0;
-            continue;
-        }
-        if (query->primitive == kNoPrimitive || g.t < query->hit.t ||
-            (g.t == query->hit.t && primitive > query->primitive)) {
-            query->primitive = primitive;
-            query->hit = g;
-            query->point = point;
         }
     }
 }
 
-// The part [tNear, tFar] of the ray inside the root box, widened by the
-// slack; false when the ray misses the box, starts beyond it or does not move.
+// An interval [tNear, tFar] of the ray that holds its part inside the root
+// box (widened by the slack); false when the ray misses the box, leaves it
+// behind or does not move. The judge's box test is exact, so the interval
+// only has to be generous and cheap: a ray starting inside the box (nearly
+// every ray of a render) runs from 0 to a bound on its way out, with neither
+// division nor branch.
 bool ClipToRootBox(const Ray& ray, float& tNear, float& tFar) {
+    const Vec3 o = ray.origin;
+    const Vec3 d = ray.direction;
+    if (d.x == 0.0f && d.y == 0.0f && d.z == 0.0f) {
+        return false;
+    }
+    const Vec3 below = o - kRootBoxMin;
+    const Vec3 above = kRootBoxMax - o;
+    if (below.x >= 0.0f && below.y >= 0.0f && below.z >= 0.0f && above.x >= 0.0f &&
+        above.y >= 0.0f && above.z >= 0.0f) {
+        // The way out is no longer than the sum of the distances to the far
+        // faces (the direction is of unit length).
+        tNear = 0.0f;
+        tFar = std::max(below.x, above.x) + std::max(below.y, above.y) + std::max(below.z, above.z);
+        tFar += kIntervalSlack * (1.0f + tFar);
+        return true;
+    }
     float enter = -std::numeric_limits<float>::infinity();
     float exit = std::numeric_limits<float>::infinity();
-    bool moves = false;
     for (int a = 0; a < 3; ++a) {
-        const float o = ray.origin[a];
-        const float d = ray.direction[a];
-        if (d == 0.0f) {
-            if (!(kRootBoxMin[a] <= o && o <= kRootBoxMax[a])) {
+        if (d[a] == 0.0f) {
+            if (!(kRootBoxMin[a] <= o[a] && o[a] <= kRootBoxMax[a])) {
                 return false;
             }
             continue;
         }
-        moves = true;
-        const float inverse = 1.0f / d;
-        float t0 = (kRootBoxMin[a] - o) * inverse;
-        float t1 = (kRootBoxMax[a] - o) * inverse;
-        if (t0 > t1) {
-            std::swap(t0, t1);
-        }
-        if (!(t0 <= t1)) {
+        const float inverse = 1.0f / d[a];
+        const float t0 = (kRootBoxMin[a] - o[a]) * inverse;
+        const float t1 = (kRootBoxMax[a] - o[a]) * inverse;
+        if (!(t0 == t0 && t1 == t1)) {
             return false;  // not a number
         }
-        enter = t0 > enter ? t0 : enter;
-        exit = t1 < exit ? t1 : exit;
+        enter = std::max(enter, std::min(t0, t1));
+        exit = std::min(exit, std::max(t0, t1));
     }
     // Like the octree: the box must be crossed, not touched, and not lie
     // wholly behind the origin.
-    if (!moves || !(enter < exit) || exit < 0.0f) {
+    if (!(enter < exit) || exit < 0.0f) {
         return false;
     }
     const float slack = kIntervalSlack * (1.0f + exit);
@@ -153,9 +184,10 @@ RTCRay EmbreeRay(const Ray& ray, float tNear, float tFar) {
     return r;
 }
 
-void StartQuery(QueryContext& query, const float* vertices, const Ray& ray, float maxDistance) {
+void StartQuery(QueryContext& query, const EmbreeScene::Primitive* primitives, const Ray& ray,
+                float maxDistance) {
     rtcInitIntersectContext(&query.embree);
-    query.vertices = vertices;
+    query.primitives = primitives;
     query.origin = ray.origin;
     query.direction = ray.direction;
     query.maxDistance = maxDistance;
@@ -168,6 +200,77 @@ void SearchNearest(RTCScene scene, QueryContext& query, const Ray& ray, float tN
     rayHit.hit.geomID = RTC_INVALID_GEOMETRY_ID;
     rayHit.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
     rtcIntersect1(scene, &query.embree, &rayHit);
+    if (rayHit.hit.geomID == RTC_INVALID_GEOMETRY_ID || Judge(query, rayHit.hit.primID)) {
+        return;
+    }
+    // Refused: search again, judging every hit on the way.
+    query.embree.filter = FilterHit;
+    rayHit.ray = EmbreeRay(ray, tNear, tFar);
+    rayHit.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+    rtcIntersect1(scene, &query.embree, &rayHit);
+}
+
+// Links the primitives with the same three corners, in whatever order they
+// are given, into rings through mate (a lone primitive is its own mate).
+void LinkMates(std::vector<EmbreeScene::Primitive>& primitives) {
+    using Key = std::array<std::uint32_t, 9>;
+    auto keyOf = [&](const EmbreeScene::Primitive& p) {
+        const Triangle& t = *p.triangle;
+        std::array<std::array<std::uint32_t, 3>, 3> corners;
+        int k = 0;
+        for (const Vec3& c : {t.p0, t.p1, t.p2}) {
+            // +0 for −0: the same corner.
+            corners[k++] = {std::bit_cast<std::uint32_t>(c.x + 0.0f),
+                            std::bit_cast<std::uint32_t>(c.y + 0.0f),
+                            std::bit_cast<std::uint32_t>(c.z + 0.0f)};
+        }
+        std::sort(corners.begin(), corners.end());
+        Key key;
+        for (int i = 0; i < 9; ++i) {
+            key[static_cast<std::size_t>(i)] =
+                corners[static_cast<std::size_t>(i / 3)][static_cast<std::size_t>(i % 3)];
+        }
+        return key;
+    };
+    auto hashOf = [](const Key& key) {
+        std::uint64_t h = 1469598103934665603ull;
+        for (std::uint32_t word : key) {
+            h = (h ^ word) * 1099511628211ull;
+        }
+        return h;
+    };
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> order(primitives.size());
+    for (std::size_t i = 0; i < primitives.size(); ++i) {
+        primitives[i].mate = static_cast<std::uint32_t>(i);
+        order[i] = {hashOf(keyOf(primitives[i])), static_cast<std::uint32_t>(i)};
+    }
+    std::sort(order.begin(), order.end());
+    for (std::size_t run = 0; run < order.size();) {
+        std::size_t end = run + 1;
+        while (end < order.size() && order[end].first == order[run].first) {
+            ++end;
+        }
+        // Within a run of one hash, link each primitive to the next one (in
+        // index order) with its very corners, closing each ring.
+        for (std::size_t a = run; a < end; ++a) {
+            EmbreeScene::Primitive& first = primitives[order[a].second];
+            if (first.mate != order[a].second) {
+                continue;  // already in a ring
+            }
+            const Key key = keyOf(first);
+            std::uint32_t last = order[a].second;
+            for (std::size_t b = a + 1; b < end; ++b) {
+                std::uint32_t candidate = order[b].second;
+                if (primitives[candidate].mate == candidate &&
+                    keyOf(primitives[candidate]) == key) {
+                    primitives[last].mate = candidate;
+                    last = candidate;
+                }
+            }
+            primitives[last].mate = order[a].second;
+        }
+        run = end;
+    }
 }
 
 std::string ErrorText(RTCError error) {
@@ -197,8 +300,7 @@ void EmbreeScene::Clear() {
         rtcReleaseScene(scene_);
         scene_ = nullptr;
     }
-    triangles_ = {};
-    vertices_ = {};
+    primitives_ = {};
 }
 
 bool EmbreeScene::Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnostics) {
@@ -222,50 +324,53 @@ bool EmbreeScene::Build(const std::vector<Triangle*>& triangles, Diagnostics* di
         return fail("too many triangles");
     }
     try {
-        triangles_.assign(triangles.begin(), triangles.end());
-        // Embree reads each corner with one 16-byte load: one float of
-        // padding after the last.
-        vertices_.assign(9 * count + 1, 0.0f);
+        primitives_.resize(count);
     } catch (const std::bad_alloc&) {
         return fail("out of memory");
     }
     for (std::size_t i = 0; i < count; ++i) {
-        const Triangle& t = *triangles[i];
-        float* c = vertices_.data() + 9 * i;
-        for (const Vec3& p : {t.p0, t.p1, t.p2}) {
-            *c++ = p.x;
-            *c++ = p.y;
-            *c++ = p.z;
-        }
+        primitives_[i] = {EdgesOf(*triangles[i]), static_cast<std::uint32_t>(i), triangles[i]};
+    }
+    try {
+        LinkMates(primitives_);
+    } catch (const std::bad_alloc&) {
+        return fail("out of memory");
     }
 
     RTCScene scene = rtcNewScene(device_);
     if (scene == nullptr) {
         return fail(ErrorText(rtcGetDeviceError(device_)));
     }
-    // Robust: no traversal shortcut that trades accuracy for speed, so Embree
-    // does not lose hits along shared edges and at the interval's ends, which
-    // the octree (testing every listed triangle exactly) finds. High quality:
-    // the scene is built once per load and then answers every ray of every
-    // pass, so a slower build that traverses faster pays for itself.
-    rtcSetSceneFlags(scene, RTC_SCENE_FLAG_ROBUST);
+    // Robust: no traversal shortcut that trades accuracy for speed, so that
+    // Embree does not lose hits along shared edges and at the interval's
+    // ends, which the octree (testing every listed triangle exactly) finds.
+    // The context filter is the judge of the searches that need it. High
+    // quality: the scene is built once per load and then answers every ray of
+    // every pass, so a slower build that traverses faster pays for itself.
+    rtcSetSceneFlags(scene, RTC_SCENE_FLAG_ROBUST | RTC_SCENE_FLAG_CONTEXT_FILTER_FUNCTION);
     rtcSetSceneBuildQuality(scene, RTC_BUILD_QUALITY_HIGH);
     if (count > 0) {
-        const auto corners = static_cast<unsigned>(3 * count);
         RTCGeometry geometry = rtcNewGeometry(device_, RTC_GEOMETRY_TYPE_TRIANGLE);
         if (geometry != nullptr) {
             rtcSetGeometryBuildQuality(geometry, RTC_BUILD_QUALITY_HIGH);
-            rtcSetSharedGeometryBuffer(geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3,
-                                       vertices_.data(), 0, 3 * sizeof(float), corners);
+            auto* corners = static_cast<float*>(
+                rtcSetNewGeometryBuffer(geometry, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3,
+                                        3 * sizeof(float), 3 * count));
             auto* indices = static_cast<unsigned*>(rtcSetNewGeometryBuffer(
                 geometry, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3, 3 * sizeof(unsigned), count));
-            if (indices != nullptr) {
-                for (unsigned k = 0; k < corners; ++k) {
-                    indices[k] = k;
+            if (corners != nullptr && indices != nullptr) {
+                for (std::size_t i = 0; i < count; ++i) {
+                    const Triangle& t = *triangles[i];
+                    for (const Vec3& p : {t.p0, t.p1, t.p2}) {
+                        *corners++ = p.x;
+                        *corners++ = p.y;
+                        *corners++ = p.z;
+                    }
+                    for (unsigned k = 0; k < 3; ++k) {
+                        indices[3 * i + k] = static_cast<unsigned>(3 * i + k);
+                    }
                 }
             }
-            rtcSetGeometryIntersectFilterFunction(geometry, FilterHit);
-            rtcSetGeometryOccludedFilterFunction(geometry, FilterHit);
             rtcCommitGeometry(geometry);
             rtcAttachGeometry(scene, geometry);
             rtcReleaseGeometry(geometry);
@@ -293,12 +398,12 @@ bool EmbreeScene::FindNearestHit(const Ray& ray, HitRecord& hit) const {
         return false;
     }
     QueryContext query;
-    StartQuery(query, vertices_.data(), ray, -1.0f);
+    StartQuery(query, primitives_.data(), ray, -1.0f);
     SearchNearest(scene_, query, ray, tNear, tFar);
     if (query.primitive == kNoPrimitive) {
         return false;
     }
-    const Triangle& triangle = *triangles_[query.primitive];
+    const Triangle& triangle = *primitives_[query.primitive].triangle;
     hit.candidate = &triangle;
     FillHitRecord(triangle, ray, query.hit, query.point, hit);
     return true;
@@ -316,15 +421,16 @@ bool EmbreeScene::IsOccluded(Vec3 target, const Ray& ray, HitRecord& hit) const 
     // A maxDistance of exactly 0 (or not a number) lets nothing block.
     if (scene_ != nullptr && (maxDistance < 0.0f || maxDistance > 0.0f) &&
         ClipToRootBox(ray, tNear, tFar)) {
-        StartQuery(query, vertices_.data(), ray, maxDistance);
+        StartQuery(query, primitives_.data(), ray, maxDistance);
         if (maxDistance < 0.0f) {
             // A target nearer than the shortening: any hit at all blocks, and
             // the nearest one is the one that does.
             SearchNearest(scene_, query, ray, tNear, tFar);
         } else {
             const float limit = maxDistance + kIntervalSlack * (1.0f + maxDistance);
-            RTCRay shadow = EmbreeRay(ray, tNear, tFar < limit ? tFar : limit);
+            RTCRay shadow = EmbreeRay(ray, tNear, std::min(tFar, limit));
             if (shadow.tnear <= shadow.tfar) {
+                query.embree.filter = FilterHit;
                 rtcOccluded1(scene_, &query.embree, &shadow);
             }
         }
@@ -333,7 +439,7 @@ bool EmbreeScene::IsOccluded(Vec3 target, const Ray& ray, HitRecord& hit) const 
         hit.distance = maxDistance;
         return false;
     }
-    const Triangle& triangle = *triangles_[query.primitive];
+    const Triangle& triangle = *primitives_[query.primitive].triangle;
     hit.candidate = &triangle;
     FillHitRecord(triangle, ray, query.hit, query.point, hit);
     return true;

@@ -192,6 +192,9 @@ TEST(EmbreeScene, AnswersTheCasesTheQuerySemanticsSingleOut) {
     soup.Add({-10, -10, 100}, {10, -10, 100}, {0, 10, 100});
     // 15: the plane z = 230 − x + y, leaving the box at z = 220.
     soup.Add({-10, -10, 230}, {10, -10, 210}, {0, 10, 230});
+    // 16, 17: one triangle given twice, its corners in another order.
+    soup.Add({30, -10, 120}, {50, -10, 120}, {40, 10, 120});
+    soup.Add({50, -10, 120}, {40, 10, 120}, {30, -10, 120});
     struct Case {
         const char* what;
         Ray ray;
@@ -206,6 +209,7 @@ TEST(EmbreeScene, AnswersTheCasesTheQuerySemanticsSingleOut) {
          10,
          true},
         {"of two equal hits the later triangle's is reported", {{1, 2, 80}, {0, 0, 1}}, 14, true},
+        {"...whatever the order of its corners", {{40, 0, 110}, {0, 0, 1}}, 17, true},
         {"a hit outside the box is not reported", {{1, -5, 200}, {0, 0, 1}}, -1, true},
         {"a hit inside the box on a triangle leaving it is", {{8, -9, 200}, {0, 0, 1}}, 15, true},
         // The octree also drops 11, the other triangle of the leaf where the
