@@ -15,7 +15,9 @@
 //   with the same corners the nearer by that test wins, the later on a tie.
 // Rays whose answers can still differ from the octree's are those through a
 // triangle's very edge (where the two tests round differently), those the
-// octree itself loses in a split plane, and two the octree answers by its
+// octree itself loses in a split plane, those meeting two different
+// triangles that overlap in one plane (an object's base on a floor: each
+// index picks one by its own rounding), and two the octree answers by its
 // leaves: it lets a hit just outside the box block a segment, and drops the
 // other triangles of the leaf where a ray starts on a triangle.
 //
