@@ -25,8 +25,6 @@
 
 #include <cmath>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <map>
 #include <memory>
@@ -42,6 +40,7 @@
 #include "spatial/embree_scene.h"
 #include "spatial/octree.h"
 #include "spatial/ray_queries.h"
+#include "sphere_scene.h"
 
 namespace {
 
@@ -204,49 +203,6 @@ bool LoadFolder(Geometry& g, const std::string& folder) {
     return true;
 }
 
-// A folder holding a smooth sphere of about 20k triangles filling a 320 × 240
-// view under the demo's probe (the render benchmark's geometry-heavy scene).
-std::string SphereFolder() {
-    namespace fs = std::filesystem;
-    const fs::path root = fs::temp_directory_path() / "lumeno-queries-bench-sphere";
-    std::error_code error;
-    fs::create_directories(root / "scene", error);
-    fs::create_directories(root / "obj", error);
-    if (!fs::exists(root / "ibl")) {
-        fs::create_symlink(fs::path(LUMENO_SOURCE_DIR) / "demo" / "ibl", root / "ibl", error);
-    }
-    std::ofstream(root / "scene" / "scene.txt")
-        << "camera_pos 0 0 -2.2\nlook_at 0 0 0\nsize 320 240\nobj obj/sphere.obj\nobj_end\n";
-    std::ofstream(root / "obj" / "sphere.mtl") << "newmtl clay\nKd 0.7 0.6 0.5\n";
-    std::ofstream obj(root / "obj" / "sphere.obj");
-    const int rings = 70;
-    const int segments = 2 * rings;
-    obj << "mtllib sphere.mtl\nusemtl clay\n";
-    for (int j = 0; j <= rings; ++j) {
-        for (int i = 0; i < segments; ++i) {
-            double theta = M_PI * j / rings;
-            double phi = 2.0 * M_PI * i / segments;
-            double x = std::sin(theta) * std::cos(phi);
-            double y = std::cos(theta);
-            double z = std::sin(theta) * std::sin(phi);
-            obj << "v " << x << ' ' << y << ' ' << z << "\nvn " << x << ' ' << y << ' ' << z
-                << '\n';
-        }
-    }
-    auto index = [&](int j, int i) { return j * segments + (i % segments) + 1; };
-    for (int j = 0; j < rings; ++j) {
-        for (int i = 0; i < segments; ++i) {
-            int a = index(j, i);
-            int b = index(j, i + 1);
-            int c = index(j + 1, i + 1);
-            int d = index(j + 1, i);
-            obj << "f " << a << "//" << a << ' ' << b << "//" << b << ' ' << c << "//" << c << ' '
-                << d << "//" << d << '\n';
-        }
-    }
-    return root.string();
-}
-
 // Forwards to another adapter and keeps every query it is asked.
 class RecordingQueries final : public lumeno::RayQueries {
   public:
@@ -372,8 +328,8 @@ Bench& BenchOf(Kind kind, int triangles) {
     if (kind == Kind::Sphere) {
         MakeSphere(b.geometry, triangles);
     } else {
-        loaded =
-            LoadFolder(b.geometry, kind == Kind::Demo ? LUMENO_SOURCE_DIR "/demo" : SphereFolder());
+        loaded = LoadFolder(b.geometry, kind == Kind::Demo ? LUMENO_SOURCE_DIR "/demo"
+                                                           : lumeno::bench::SphereSceneFolder());
     }
     if (!loaded) {
         return b;

@@ -11,16 +11,12 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "render/render_session.h"
 #include "scene/working_scene.h"
+#include "sphere_scene.h"  // the geometry-heavy scene
 
 namespace {
 
@@ -39,61 +35,9 @@ class NullDisplay : public lumeno::DisplaySink {
 
 enum class SceneKind { Demo, Sphere };
 
-// A working folder holding a UV sphere of radius 1 (rings × 2·rings quads,
-// about 4 · rings² triangles, with vertex normals) seen from 2.2 units away,
-// lit by the demo's probe. Made once per run; empty on failure.
-std::string SphereFolder() {
-    static const std::string folder = [] {
-        char pattern[] = "/tmp/lumeno-sphere-bench-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
-            return std::string();
-        }
-        namespace fs = std::filesystem;
-        const fs::path root = pattern;
-        std::error_code error;
-        fs::create_directories(root / "scene", error);
-        fs::create_directories(root / "obj", error);
-        fs::create_symlink(fs::path(LUMENO_SOURCE_DIR) / "demo" / "ibl", root / "ibl", error);
-        if (error) {
-            return std::string();
-        }
-        std::ofstream(root / "scene" / "scene.txt")
-            << "camera_pos 0 0 -2.2\nlook_at 0 0 0\nsize 320 240\n"
-               "obj obj/sphere.obj\nobj_end\n";
-        std::ofstream(root / "obj" / "sphere.mtl") << "newmtl clay\nKd 0.7 0.6 0.5\n";
-        std::ofstream obj(root / "obj" / "sphere.obj");
-        const int rings = 70;
-        const int segments = 2 * rings;
-        obj << "mtllib sphere.mtl\nusemtl clay\n";
-        for (int j = 0; j <= rings; ++j) {
-            double theta = M_PI * j / rings;
-            for (int i = 0; i < segments; ++i) {
-                double phi = 2.0 * M_PI * i / segments;
-                double x = std::sin(theta) * std::cos(phi);
-                double y = std::cos(theta);
-                double z = std::sin(theta) * std::sin(phi);
-                obj << "v " << x << ' ' << y << ' ' << z << "\nvn " << x << ' ' << y << ' ' << z
-                    << '\n';
-            }
-        }
-        auto index = [&](int j, int i) { return j * segments + (i % segments) + 1; };
-        for (int j = 0; j < rings; ++j) {
-            for (int i = 0; i < segments; ++i) {
-                int a = index(j, i);
-                int b = index(j, i + 1);
-                int c = index(j + 1, i + 1);
-                int d = index(j + 1, i);
-                obj << "f " << a << "//" << a << ' ' << b << "//" << b << ' ' << c << "//" << c
-                    << ' ' << d << "//" << d << '\n';
-            }
-        }
-        return root.string();
-    }();
-    return folder;
-}
-
 void RenderPasses(benchmark::State& state, SceneKind kind, lumeno::RenderMode mode, int threads) {
-    std::string folder = kind == SceneKind::Demo ? LUMENO_SOURCE_DIR "/demo" : SphereFolder();
+    std::string folder =
+        kind == SceneKind::Demo ? LUMENO_SOURCE_DIR "/demo" : lumeno::bench::SphereSceneFolder();
     if (folder.empty() || chdir(folder.c_str()) != 0) {
         state.SkipWithError("no scene folder");
         return;
