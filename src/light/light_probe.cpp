@@ -52,28 +52,81 @@ int Reflect(int i, int size) {
     return i < size ? i : size - 1;
 }
 
-}  // namespace
+// The 4 × 4 samples around (x, y) that cubic convolution reads, with their
+// weights: tap a on each axis is index i0 − 1 + a, reflected into the plane.
+struct BicubicTaps {
+    int columns[4];
+    int rows[4];
+    float wx[4];
+    float wy[4];
+};
 
-float SampleBicubic(const FloatPlane& plane, float x, float y) {
-    if (plane.Empty()) {
-        return 0.0f;
-    }
-    float maxX = static_cast<float>(plane.width - 1);
-    float maxY = static_cast<float>(plane.height - 1);
+// (x, y) clamped into a width × height plane (not empty) first.
+BicubicTaps TapsAt(int width, int height, float x, float y) {
+    float maxX = static_cast<float>(width - 1);
+    float maxY = static_cast<float>(height - 1);
     x = !(x > 0.0f) ? 0.0f : (x < maxX ? x : maxX);
     y = !(y > 0.0f) ? 0.0f : (y < maxY ? y : maxY);
     int i0 = static_cast<int>(x);
     int j0 = static_cast<int>(y);
+    BicubicTaps taps;
+    for (int a = 0; a < 4; ++a) {
+        int i = i0 - 1 + a;
+        int j = j0 - 1 + a;
+        taps.wx[a] = Kernel(std::fabs(static_cast<float>(i) - x));
+        taps.wy[a] = Kernel(std::fabs(static_cast<float>(j) - y));
+        taps.columns[a] = Reflect(i, width);
+        taps.rows[a] = Reflect(j, height);
+    }
+    return taps;
+}
+
+}  // namespace
+
+// Columns outer, rows inner, each term (wx · wy) · sample: this order of
+// operations is part of the result's bits.
+float SampleBicubic(const FloatPlane& plane, float x, float y) {
+    if (plane.Empty()) {
+        return 0.0f;
+    }
+    const BicubicTaps taps = TapsAt(plane.width, plane.height, x, y);
     float sum = 0.0f;
-    for (int i = i0 - 1; i <= i0 + 2; ++i) {
-        float wx = Kernel(std::fabs(static_cast<float>(i) - x));
-        int column = Reflect(i, plane.width);
-        for (int j = j0 - 1; j <= j0 + 2; ++j) {
-            float wy = Kernel(std::fabs(static_cast<float>(j) - y));
-            sum += wx * wy * plane.At(column, Reflect(j, plane.height));
+    for (int a = 0; a < 4; ++a) {
+        for (int b = 0; b < 4; ++b) {
+            sum += taps.wx[a] * taps.wy[b] * plane.At(taps.columns[a], taps.rows[b]);
         }
     }
     return sum;
+}
+
+Vec3 SampleBicubic(const FloatPlane& red, const FloatPlane& green, const FloatPlane& blue, float x,
+                   float y) {
+    if (red.Empty() || red.width != green.width || red.width != blue.width ||
+        red.height != green.height || red.height != blue.height) {
+        return {SampleBicubic(red, x, y), SampleBicubic(green, x, y), SampleBicubic(blue, x, y)};
+    }
+    const BicubicTaps taps = TapsAt(red.width, red.height, x, y);
+    const float* redRows[4];
+    const float* greenRows[4];
+    const float* blueRows[4];
+    for (int k = 0; k < 4; ++k) {
+        redRows[k] = red.Row(taps.rows[k]);
+        greenRows[k] = green.Row(taps.rows[k]);
+        blueRows[k] = blue.Row(taps.rows[k]);
+    }
+    float r = 0.0f;
+    float g = 0.0f;
+    float b = 0.0f;
+    for (int a = 0; a < 4; ++a) {
+        const int column = taps.columns[a];
+        for (int k = 0; k < 4; ++k) {
+            const float w = taps.wx[a] * taps.wy[k];
+            r += w * redRows[k][column];
+            g += w * greenRows[k][column];
+            b += w * blueRows[k][column];
+        }
+    }
+    return {r, g, b};
 }
 
 void LightProbe::ClearImage() {
@@ -228,9 +281,9 @@ Vec3 LightProbe::LookupEnvironment(Vec3 d) const {
     float maxY = static_cast<float>(height - 1);
     y = !(y > 0.0f) ? 0.0f : (y < maxY ? y : maxY);
     const double scale = 0.00392156862745098;
-    return {static_cast<float>(SampleBicubic(red, x, y) * scale),
-            static_cast<float>(SampleBicubic(green, x, y) * scale),
-            static_cast<float>(SampleBicubic(blue, x, y) * scale)};
+    const Vec3 sample = SampleBicubic(red, green, blue, x, y);
+    return {static_cast<float>(sample.x * scale), static_cast<float>(sample.y * scale),
+            static_cast<float>(sample.z * scale)};
 }
 
 ProbeLightSample LightProbe::PickProbeLight(Random& random) const {

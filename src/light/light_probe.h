@@ -54,6 +54,7 @@ class LightProbe {
     bool LoadProbeLights(const std::string& path, Diagnostics& diagnostics);
 
     // Radiance arriving from direction d: the image value there divided by 255.
+    // Hot path: samples all three planes in one pass and allocates nothing.
     Vec3 LookupEnvironment(Vec3 d) const;
 
     // Consumes one draw, always (so the sequence of draws does not depend on
@@ -80,5 +81,11 @@ class LightProbe {
 // borders, without normalization by the weights. Coordinates are clamped into
 // the plane and indices never leave it, whatever its size.
 float SampleBicubic(const FloatPlane& plane, float x, float y);
+
+// The same for three planes of one size at once (the probe's red, green and
+// blue): weights and indices are found once, and each channel gets exactly
+// the bits the one-plane sampler gives it.
+Vec3 SampleBicubic(const FloatPlane& red, const FloatPlane& green, const FloatPlane& blue, float x,
+                   float y);
 
 }  // namespace lumeno

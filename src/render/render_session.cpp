@@ -179,19 +179,39 @@ void RenderSession::RenderThreadMain() {
     }
 }
 
-void RenderSession::Prepare() {
-    if (!scenePrepared_) {
-        Diagnostics diagnostics;
-        preparedStore_ = scene_.triangleStore;
-        if (!octree_.Build(scene_.objectTriangles, &diagnostics)) {
+void RenderSession::PrepareIndex(Diagnostics& diagnostics) {
+    if (mode_ == RenderMode::Parallel && !embreeTried_) {
+        embreeTried_ = true;
+        (void)embree_.Build(preparedTriangles_, &diagnostics);  // else the octree answers
+    }
+    const bool needOctree = mode_ == RenderMode::Exact || !embree_.Built();
+    if (needOctree && !octreeBuilt_) {
+        octreeBuilt_ = true;
+        if (!octree_.Build(preparedTriangles_, &diagnostics)) {
             octree_.Clear();
         }
+    }
+}
+
+void RenderSession::Prepare() {
+    Diagnostics diagnostics;
+    if (!scenePrepared_) {
+        preparedStore_ = scene_.triangleStore;
+        preparedTriangles_ = scene_.objectTriangles;
+        // Neither index may refer to the previous scene's triangles.
+        octree_.Clear();
+        embree_.Clear();
+        octreeBuilt_ = false;
+        embreeTried_ = false;
         probe_.LoadProbeImage(kProbeImagePath, diagnostics);
         probe_.LoadProbeLights(kProbeLightsPath, diagnostics);
-        for (const Diagnostic& d : diagnostics.Entries()) {
-            Report(FormatDiagnostic(d));
-        }
         scenePrepared_ = true;
+    }
+    // Here rather than above: the mode may have changed since the scene was
+    // prepared, and the index it needs not be built yet.
+    PrepareIndex(diagnostics);
+    for (const Diagnostic& d : diagnostics.Entries()) {
+        Report(FormatDiagnostic(d));
     }
     if (!accumulationReady_) {
         if (pendingCheckpoint_) {
@@ -366,12 +386,16 @@ bool RenderSession::TracePass(const PassSetup& setup) {
         std::atomic<int> nextRow{0};
         std::atomic<bool> stopped{false};
         const Octree& tree = octree_;
+        const EmbreeScene& embree = embree_;
         tbb::task_arena& arena = arena_->arena;
         arena.execute([&] {
             tbb::parallel_for(
                 0, arena.max_concurrency(),
                 [&](int) {
-                    OctreeParallelQueries queries(tree);
+                    EmbreeQueries embreeQueries(embree);
+                    OctreeParallelQueries octreeQueries(tree);
+                    RayQueries& queries = embree.Built() ? static_cast<RayQueries&>(embreeQueries)
+                                                         : static_cast<RayQueries&>(octreeQueries);
                     for (;;) {
                         int y = nextRow.fetch_add(1, std::memory_order_relaxed);
                         if (y >= height) {

@@ -1,5 +1,5 @@
 // RenderSession: progressive rendering of the loaded scene. Run prepares the
-// scene once (octree, light probe), starts a fresh image when the camera or
+// scene once (spatial index, light probe), starts a fresh image when the camera or
 // the scene changed, and runs passes: one camera path per pixel per pass,
 // summed into the film. While a pass runs, the display shows the running mean
 // every 40 rows with a yellow line at the row just traced; after each pass
@@ -17,8 +17,12 @@
 // - Parallel: rows handed out to all threads in order; each camera sample
 //   draws from a generator seeded by pass and pixel, and the sums are
 //   fixed-point, so the image is the same bits for any number of threads.
+//   Embree answers the ray queries; the octree is not built unless Embree
+//   cannot build its scene.
+// Each index is built the first time a mode needs it after a scene load.
 //
-// A pass can be abandoned (Cancel, RequestCancel) within a pixel. Its samples are then dropped and everything a pass changes (sums,
+// A pass can be abandoned (Cancel, RequestCancel) within a pixel. Its
+// samples are then dropped and everything a pass changes (sums,
 // pass counter, offsets, and in the exact mode the generator and the query
 // counter) is as the last complete pass left it, so a later run continues as
 // if the pass had never started.
@@ -47,6 +51,7 @@
 #include "render/pass_schedule.h"
 #include "render/pass_share.h"
 #include "scene/scene.h"
+#include "spatial/embree_scene.h"
 #include "spatial/octree.h"
 
 namespace lumeno {
@@ -181,6 +186,7 @@ class RenderSession {
     const Film& GetFilm() const { return film_; }
     Film& GetFilm() { return film_; }
     const Octree& GetOctree() const { return octree_; }
+    const EmbreeScene& GetEmbreeScene() const { return embree_; }
     const LightProbe& Probe() const { return probe_; }
     const IntegratorSettings& Settings() const { return settings_; }
     bool AccumulationReady() const { return accumulationReady_; }
@@ -190,6 +196,8 @@ class RenderSession {
 
   private:
     void Prepare();
+    // Builds the spatial index the mode asks for, if this scene has none yet.
+    void PrepareIndex(Diagnostics& diagnostics);
     // Traces every row of the pass setup describes into the film's pending
     // samples; false (everything as before the pass) when cancelled.
     bool TracePass(const PassSetup& setup);
@@ -224,6 +232,12 @@ class RenderSession {
     IntegratorSettings settings_;
     LightProbe probe_;
     Octree octree_;
+    EmbreeScene embree_;
+    // The prepared scene's hittable triangles: either index is built from
+    // them when a mode first needs it.
+    std::vector<Triangle*> preparedTriangles_;
+    bool octreeBuilt_ = false;
+    bool embreeTried_ = false;
     // The exact mode's generator: started once, never reseeded.
     Random random_;
     // Keeps the triangles the octree refers to alive.

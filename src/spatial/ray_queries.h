@@ -1,12 +1,17 @@
 // RayQueries: the two questions a path asks of the geometry, nearest hit and
 // occlusion, behind one seam so that the light transport does not care which
-// index answers. Two adapters sit over the octree:
+// index answers. Three adapters:
 // - OctreeExactQueries numbers every query and stamps the triangles it meets
 //   (single-threaded, the exact mode's arithmetic);
-// - OctreeParallelQueries leaves the tree untouched, so each thread of the
-//   parallel mode holds its own adapter over one shared tree.
+// - EmbreeQueries asks an Embree scene: the parallel mode's queries, with the
+//   octree's semantics and hit records (see embree_scene.h);
+// - OctreeParallelQueries leaves the tree untouched: the parallel mode's
+//   queries when no Embree scene could be built.
+// The last two are read-only, so each thread of the parallel mode holds its
+// own adapter over one shared index.
 #pragma once
 
+#include "spatial/embree_scene.h"
 #include "spatial/octree.h"
 #include "spatial/ray.h"
 
@@ -33,6 +38,20 @@ class OctreeExactQueries final : public RayQueries {
 
   private:
     Octree& octree_;
+};
+
+class EmbreeQueries final : public RayQueries {
+  public:
+    explicit EmbreeQueries(const EmbreeScene& scene) : scene_(scene) {}
+    bool FindNearestHit(const Ray& ray, HitRecord& hit) override {
+        return scene_.FindNearestHit(ray, hit);
+    }
+    bool IsOccluded(Vec3 target, const Ray& ray, HitRecord& hit) override {
+        return scene_.IsOccluded(target, ray, hit);
+    }
+
+  private:
+    const EmbreeScene& scene_;
 };
 
 class OctreeParallelQueries final : public RayQueries {
