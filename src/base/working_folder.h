@@ -4,6 +4,8 @@
 // names and nothing else.
 #pragma once
 
+#include <string_view>
+
 namespace lumeno {
 
 // The scene description, which names the meshes it places.
@@ -21,5 +23,21 @@ inline constexpr const char* kProbeLightsPath = "./ibl/grace.txt";
 // "path_trace_<n>.pfm" and the saved viewpoint.
 inline constexpr const char* kOutputFolder = "./out";
 inline constexpr const char* kViewpointPath = "./out/view.txt";
+
+// Whether name (without folder) is one the program writes into kOutputFolder.
+inline bool IsOutputFileName(std::string_view name) {
+    if (name == "view.txt") {
+        return true;
+    }
+    constexpr std::string_view prefix = "path_trace_";
+    constexpr std::string_view suffix = ".pfm";
+    if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) ||
+        !name.ends_with(suffix)) {
+        return false;
+    }
+    std::string_view digits =
+        name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    return digits.find_first_not_of("0123456789") == std::string_view::npos;
+}
 
 }  // namespace lumeno

@@ -165,6 +165,8 @@ void RenderSession::RenderThreadMain() {
 }
 
 void RenderSession::Prepare() {
+    // Temporaries of saves that a killed run left behind.
+    RemoveStaleTemporaries(kOutputFolder, IsOutputFileName);
     if (!scenePrepared_) {
         Diagnostics diagnostics;
         preparedStore_ = scene_.triangleStore;
