@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -23,9 +24,11 @@ namespace {
 
 lumeno::RenderSession* g_session = nullptr;
 volatile std::sig_atomic_t g_stopRequested = 0;
+std::atomic<bool> g_loadCancel{false};  // calls off a scene load under way
 
 extern "C" void RequestStop(int) {
     g_stopRequested = 1;
+    g_loadCancel.store(true, std::memory_order_relaxed);
     if (g_session != nullptr) {
         g_session->RequestCancel();
     }
@@ -103,6 +106,7 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, RequestStop);
 
     lumeno::WorkingScene working;
+    working.SetCancelFlag(&g_loadCancel);
     lumeno::Diagnostics diagnostics;
     bool loaded = working.Load(diagnostics);
     for (const lumeno::Diagnostic& d : diagnostics.Entries()) {
