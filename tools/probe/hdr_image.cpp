@@ -386,6 +386,16 @@ bool ReadOpenExr(const std::string& path, HdrImage& image, std::string& error) {
         if (!CheckSize(width, height, path, error)) {
             return false;
         }
+        // No compression OpenEXR offers packs a pixel's half floats into less
+        // than 1/1032 of a byte (deflate's limit), so a header announcing
+        // more pixels than that is cut short or lying; it is refused before
+        // the image is allocated.
+        if (width * height > 1032 * opened.Size()) {
+            return Fail(error, path,
+                        "the OpenEXR header announces " + SizeText(width, height) +
+                            " pixels, more than a file of " + std::to_string(opened.Size()) +
+                            " bytes can hold");
+        }
         if (!image.Resize(static_cast<int>(width), static_cast<int>(height))) {
             return AllocationFailed(path, error);
         }
