@@ -204,6 +204,27 @@ TEST(ReadRadiance, EveryTruncationIsRefusedWithAReason) {
     }
 }
 
+TEST(ReadOpenExr, RefusesAnAttributeLargerThanTheFile) {
+    TempDir dir;
+    std::string path = dir.Path("image.exr");
+    {
+        Imf::RgbaOutputFile file(path.c_str(), 2, 2, Imf::WRITE_RGB);
+        std::vector<Imf::Rgba> pixels(4, Imf::Rgba(1.0f, 2.0f, 3.0f, 1.0f));
+        file.setFrameBuffer(pixels.data(), 1, 2);
+        file.writePixels(2);
+    }
+    // The channel list's size field, made to announce 2 GiB: the library
+    // would reserve that much before reading a byte of it.
+    std::string bytes = lumeno::testing::ReadFile(path);
+    std::size_t type = bytes.find(std::string("chlist\0", 7));
+    ASSERT_NE(type, std::string::npos);
+    bytes.replace(type + 7, 4, "\xff\xff\xff\x7f");
+    HdrImage image;
+    std::string error;
+    EXPECT_FALSE(ReadHdrImage(dir.Write("huge.exr", bytes), image, error));
+    EXPECT_NE(error.find("more than the file holds"), std::string::npos) << error;
+}
+
 TEST(ReadHdrImage, ForeignFormatsNeverReachADecoder) {
     TempDir dir;
     const std::pair<const char*, std::string> files[] = {

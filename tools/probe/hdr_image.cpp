@@ -144,6 +144,70 @@ class ExrInput : public Imf::IStream {
     std::uint64_t position_ = 0;
 };
 
+// Walks an OpenEXR file's header (or, in a multi-part file, its headers)
+// and checks that every attribute fits in the file. OpenEXR allocates an
+// attribute's announced size before reading it, so a file of a few bytes
+// could otherwise make it reserve gigabytes. Empty text when the header is
+// sound as far as sizes go; the library checks the rest.
+std::string ExrHeaderProblem(std::FILE* file, std::int64_t size) {
+    unsigned char start[8];
+    if (std::fread(start, 1, 8, file) != 8) {
+        return "the file ends inside its version field";
+    }
+    const bool multipart = (start[5] & 0x10) != 0;
+    std::int64_t position = 8;
+    auto readName = [&](std::string& name) {
+        name.clear();
+        for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+            ++position;
+            if (c == 0) {
+                return true;
+            }
+            if (name.size() == 255) {
+                return false;
+            }
+            name += static_cast<char>(c);
+        }
+        return false;
+    };
+    for (int part = 0;; ++part) {
+        std::string name;
+        std::string type;
+        int attributes = 0;
+        for (;;) {
+            if (!readName(name)) {
+                return "an attribute name is cut short or too long";
+            }
+            if (name.empty()) {
+                break;
+            }
+            unsigned char length[4];
+            if (!readName(type) || std::fread(length, 1, 4, file) != 4) {
+                return "the attribute \"" + name + "\" is cut short";
+            }
+            position += 4;
+            std::int64_t bytes = std::int64_t{length[0]} | (std::int64_t{length[1]} << 8) |
+                                 (std::int64_t{length[2]} << 16) | (std::int64_t{length[3]} << 24);
+            if (bytes > size - position) {
+                return "the attribute \"" + name + "\" announces " + std::to_string(bytes) +
+                       " bytes, more than the file holds";
+            }
+            if (fseeko(file, static_cast<off_t>(bytes), SEEK_CUR) != 0) {
+                return "cannot read past the attribute \"" + name + "\"";
+            }
+            position += bytes;
+            ++attributes;
+        }
+        // A multi-part file ends its list of headers with an empty one.
+        if (!multipart || attributes == 0) {
+            return {};
+        }
+        if (part > 10000) {
+            return "too many parts";
+        }
+    }
+}
+
 // RGBE to floats as the Radiance convention has it: the shared exponent
 // scales each 8-bit mantissa; an exponent byte of 0 is black.
 void DecodeRgbe(const unsigned char* rgbe, float* out) {
@@ -367,6 +431,10 @@ bool ReadOpenExr(const std::string& path, HdrImage& image, std::string& error) {
         std::fseek(opened.Stream(), 0, SEEK_SET) != 0) {
         return Fail(error, path,
                     "not an OpenEXR image: it does not start with the OpenEXR signature");
+    }
+    if (std::string problem = ExrHeaderProblem(opened.Stream(), opened.Size());
+        !problem.empty() || std::fseek(opened.Stream(), 0, SEEK_SET) != 0) {
+        return Fail(error, path, "cannot read the OpenEXR image: " + problem);
     }
     // The library checks every header against these before it allocates.
     static std::once_flag limitsSet;
