@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "base/file_io.h"
+#include "base/thread_sanitizer.h"
 #include "base/working_folder.h"
 #include "render/wireframe_preview.h"
 #include "spatial/ray_queries.h"
@@ -319,25 +320,27 @@ RenderSession::PassEnd RenderSession::RenderPass() {
         std::atomic<bool> stopped{false};
         const Octree& tree = octree_;
         tbb::task_arena& arena = arena_->arena;
+        auto share = [&](int) {
+            OctreeParallelQueries queries(tree);
+            for (;;) {
+                int y = nextRow.fetch_add(1, std::memory_order_relaxed);
+                if (y >= height) {
+                    return;
+                }
+                if (!TraceRow(y, setup, queries)) {
+                    stopped = true;
+                    return;
+                }
+                RowTraced(y, false);
+            }
+        };
+#ifdef LUMENO_THREAD_SANITIZER
+        RunSharesOnThreads(arena.max_concurrency(), share);
+#else
         arena.execute([&] {
-            tbb::parallel_for(
-                0, arena.max_concurrency(),
-                [&](int) {
-                    OctreeParallelQueries queries(tree);
-                    for (;;) {
-                        int y = nextRow.fetch_add(1, std::memory_order_relaxed);
-                        if (y >= height) {
-                            return;
-                        }
-                        if (!TraceRow(y, setup, queries)) {
-                            stopped = true;
-                            return;
-                        }
-                        RowTraced(y, false);
-                    }
-                },
-                tbb::static_partitioner());
+            tbb::parallel_for(0, arena.max_concurrency(), share, tbb::static_partitioner());
         });
+#endif
         cancelled = stopped.load();
         if (!cancelled) {
             RowTraced(-1, true);  // rows whose refresh another thread held
