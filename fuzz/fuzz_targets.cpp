@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -84,14 +86,23 @@ std::string SmallBmp(int width, int height, int bits) {
 class Workspace {
   public:
     Workspace() {
-        char pattern[] = "/dev/shm/lumeno-fuzz-XXXXXX";
-        char fallback[] = "/tmp/lumeno-fuzz-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        if (made == nullptr) {
-            made = mkdtemp(fallback);
+        // One folder per process, named after it: libFuzzer ends without
+        // running destructors, so each run first removes the folders of
+        // runs whose process has gone.
+        const char* parent = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(parent, ignored)) {
+            std::string name = entry.path().filename().string();
+            if (name.rfind("lumeno-fuzz-", 0) == 0) {
+                pid_t owner = static_cast<pid_t>(std::atol(name.c_str() + 12));
+                if (owner > 0 && kill(owner, 0) != 0 && errno == ESRCH) {
+                    std::filesystem::remove_all(entry.path(), ignored);
+                }
+            }
         }
-        Check(made != nullptr, "a scratch folder can be made");
-        root_ = made;
+        root_ = std::string(parent) + "/lumeno-fuzz-" + std::to_string(getpid());
+        std::filesystem::remove_all(root_, ignored);
+        Check(std::filesystem::create_directory(root_, ignored), "a scratch folder can be made");
         Write("m.obj",
               "mtllib m.mtl\nv 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\n"
               "vt 0 1\nvn 0 0 1\nusemtl wood\nf 1/1/1 2/2/1 3/3/1 4/4/1\nusemtl jade\n"
