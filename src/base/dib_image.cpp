@@ -1,11 +1,13 @@
 #include "base/dib_image.h"
 
-#include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <vector>
+
+#include "base/file_io.h"
 
 namespace lumeno {
 namespace {
@@ -26,12 +28,6 @@ std::uint32_t ReadU32(const unsigned char* p) {
 std::int32_t ReadI32(const unsigned char* p) {
     return static_cast<std::int32_t>(ReadU32(p));
 }
-
-// Closes the file on every way out of LoadFromFile.
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 bool Refuse(std::string* reason, std::string text) {
     if (reason != nullptr) {
@@ -105,20 +101,19 @@ bool DibImage::ToPlanes(FloatPlane& red, FloatPlane& green, FloatPlane& blue) co
     return true;
 }
 
-bool DibImage::LoadFromFile(const std::string& fileName, std::string* reason) {
-    FileHandle file(std::fopen(fileName.c_str(), "rb"));
-    if (!file) {
-        return Refuse(reason, "cannot be opened");
+bool DibImage::LoadFromFile(const std::string& fileName, std::string* reason,
+                            const std::function<std::string(int width, int height)>& checkSize) {
+    RegularFile opened;
+    if (!opened.Open(fileName)) {
+        return Refuse(reason, opened.WasNotRegular() ? "is " + opened.Why()
+                                                     : "cannot be opened: " + opened.Why());
     }
-    struct stat info {};
-    if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return Refuse(reason, "is not a regular file");
-    }
-    const std::int64_t fileSize = info.st_size;
+    std::FILE* const file = opened.Stream();
+    const std::int64_t fileSize = opened.Size();
 
     unsigned char headers[kHeadersSize];
-    if (fileSize < kHeadersSize || std::fread(headers, 1, kHeadersSize, file.get()) !=
-                                       static_cast<std::size_t>(kHeadersSize)) {
+    if (fileSize < kHeadersSize ||
+        std::fread(headers, 1, kHeadersSize, file) != static_cast<std::size_t>(kHeadersSize)) {
         return Refuse(reason, "shorter than its headers promise: " + std::to_string(fileSize) +
                                   " bytes, " + std::to_string(kHeadersSize) +
                                   " needed for the file and info headers");
@@ -166,13 +161,18 @@ bool DibImage::LoadFromFile(const std::string& fileName, std::string* reason) {
         return Refuse(reason, "shorter than its headers promise: " + std::to_string(fileSize) +
                                   " bytes, pixel rows need " + std::to_string(pixelEnd));
     }
-    if (fseeko(file.get(), static_cast<off_t>(pixelOffset), SEEK_SET) != 0) {
+    if (fseeko(file, static_cast<off_t>(pixelOffset), SEEK_SET) != 0) {
         return Refuse(reason, "cannot seek to the pixel data");
     }
 
     DibImage loaded;
     const int w = fileWidth;
     const int h = static_cast<int>(rowCount);
+    if (checkSize) {
+        if (std::string refusal = checkSize(w, h); !refusal.empty()) {
+            return Refuse(reason, std::move(refusal));
+        }
+    }
     if (!loaded.Allocate(w, h)) {
         return Refuse(reason, "out of memory for " + std::to_string(w) + " x " + std::to_string(h) +
                                   " pixels");
@@ -186,10 +186,10 @@ bool DibImage::LoadFromFile(const std::string& fileName, std::string* reason) {
         bool complete;
         if (bitCount == 24) {
             // The file row and the image row have the same size, padding included.
-            complete = std::fread(row, 1, static_cast<std::size_t>(loaded.stride), file.get()) ==
+            complete = std::fread(row, 1, static_cast<std::size_t>(loaded.stride), file) ==
                        static_cast<std::size_t>(loaded.stride);
         } else {
-            complete = std::fread(indices.data(), 1, indices.size(), file.get()) == indices.size();
+            complete = std::fread(indices.data(), 1, indices.size(), file) == indices.size();
             for (int x = 0; complete && x < w; ++x) {
                 row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = indices[static_cast<std::size_t>(x)];
             }

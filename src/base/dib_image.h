@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -76,11 +77,14 @@ class DibImage {
     // height) both land with the picture's top row first. An 8-bit file is
     // read as grey levels equal to its colour indices; its palette is ignored.
     // Returns false, leaving the image as it was, when the file cannot be
-    // opened or is refused: no "BM" signature, an info header shorter than 40
-    // bytes, compression, another depth, a side of 0 or above kMaxSide, or a
-    // file shorter than its headers promise. Sizes are checked before any
-    // memory is obtained. *reason, when given, then says why.
-    bool LoadFromFile(const std::string& fileName, std::string* reason = nullptr);
+    // opened or is refused: not a regular file, no "BM" signature, an info
+    // header shorter than 40 bytes, compression, another depth, a side of 0
+    // or above kMaxSide, or a file shorter than its headers promise. Sizes are
+    // checked before any memory is obtained; checkSize, when given, may then
+    // refuse the size too by returning a reason (empty text accepts it).
+    // *reason, when given, says why a file was refused.
+    bool LoadFromFile(const std::string& fileName, std::string* reason = nullptr,
+                      const std::function<std::string(int width, int height)>& checkSize = {});
 
     bool Empty() const { return bits == nullptr; }
 

@@ -1,10 +1,12 @@
 #include "base/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 namespace lumeno {
@@ -14,7 +16,114 @@ Status ErrnoError(const std::string& what, const std::string& path, int error) {
     return Status::Error(what + " " + path + ": " + std::strerror(error));
 }
 
+// What a path names when it is not a regular file.
+const char* KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return "a folder";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    if (S_ISCHR(mode)) {
+        return "a character device";
+    }
+    if (S_ISBLK(mode)) {
+        return "a block device";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    return "not a plain file";
+}
+
+// The process id of a "<target>.tmp<pid>" name, or 0 when name does not
+// follow that pattern; *target receives the target's name.
+pid_t TemporaryOwner(std::string_view name, std::string_view* target) {
+    std::size_t mark = name.rfind(".tmp");
+    if (mark == std::string_view::npos || mark == 0) {
+        return 0;
+    }
+    std::string_view digits = name.substr(mark + 4);
+    if (digits.empty() || digits.size() > 9 || digits.front() == '0') {
+        return 0;
+    }
+    pid_t pid = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        pid = pid * 10 + (c - '0');
+    }
+    *target = name.substr(0, mark);
+    return pid;
+}
+
+bool ProcessGone(pid_t pid) {
+    return kill(pid, 0) != 0 && errno == ESRCH;
+}
+
 }  // namespace
+
+RegularFile::~RegularFile() {
+    Close();
+}
+
+void RegularFile::Close() {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    size_ = 0;
+}
+
+Status RegularFile::Open(const std::string& path) {
+    Close();
+    why_.clear();
+    notRegular_ = false;
+    auto fail = [&](std::string why) {
+        why_ = std::move(why);
+        return Status::Error(path + ": " + why_);
+    };
+    // Looking first means a device is never even opened (some act on open).
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        return fail(std::strerror(errno));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        notRegular_ = true;
+        return fail(std::string(KindOf(info.st_mode)) + ", not a regular file");
+    }
+    // Without blocking all the same: the path may have been replaced by a
+    // FIFO since the look.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return fail(std::strerror(errno));
+    }
+    if (fstat(fd, &info) != 0) {
+        int error = errno;
+        close(fd);
+        return fail(std::strerror(error));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        close(fd);
+        notRegular_ = true;
+        return fail(std::string(KindOf(info.st_mode)) + ", not a regular file");
+    }
+    // Reads of a regular file never block; the flag is dropped only to leave
+    // the stream as a plain open would.
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        (void)fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    file_ = fdopen(fd, "rb");
+    if (file_ == nullptr) {
+        int error = errno;
+        close(fd);
+        return fail(std::strerror(error));
+    }
+    size_ = info.st_size;
+    return Status::Ok();
+}
 
 Status EnsureFolder(const std::string& path) {
     if (path.empty()) {
@@ -35,6 +144,32 @@ Status EnsureFolder(const std::string& path) {
 
 std::string TemporaryPathFor(const std::string& target) {
     return target + ".tmp" + std::to_string(getpid());
+}
+
+int RemoveStaleTemporaries(const std::string& folder,
+                           const std::function<bool(std::string_view target)>& isOwnTarget) {
+    DIR* directory = opendir(folder.c_str());
+    if (directory == nullptr) {
+        return 0;
+    }
+    const pid_t self = getpid();
+    int removed = 0;
+    while (const dirent* entry = readdir(directory)) {
+        std::string_view target;
+        pid_t owner = TemporaryOwner(entry->d_name, &target);
+        if (owner == 0 || owner == self || !isOwnTarget(target) || !ProcessGone(owner)) {
+            continue;
+        }
+        std::string path = folder + "/" + entry->d_name;
+        struct stat info {};
+        // Only files: a folder or link of that name was not left by a write.
+        if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            std::remove(path.c_str()) == 0) {
+            ++removed;
+        }
+    }
+    closedir(directory);
+    return removed;
 }
 
 AtomicFile::~AtomicFile() {

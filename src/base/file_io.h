@@ -1,10 +1,16 @@
-// File helpers shared by everything that writes: a file is replaced
-// atomically (written under a temporary name beside its target, flushed to
-// disk, then renamed over it), so an interrupted or failed write never leaves
-// a torn file where a whole one stood; and a folder is created when missing.
+// File helpers shared by every reader and writer. Readers open their inputs
+// as regular files only: opening never blocks and a FIFO, device, socket or
+// folder is refused, so a scene naming one cannot hang the program, and no
+// reader reads past the size the file had when it was opened. Writers replace
+// a file atomically (written under a temporary name beside its target, flushed
+// to disk, then renamed over it), so an interrupted or failed write never
+// leaves a torn file where a whole one stood; temporaries a killed process
+// left behind are swept away later.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -12,12 +18,52 @@
 
 namespace lumeno {
 
+// A regular file open for reading. Open looks at what path names before
+// opening it and opens it without blocking, so a FIFO without a writer, a
+// device (/dev/zero, a terminal), a socket or a folder is refused at once,
+// symbolic links to them included. Size() is the file's size at opening;
+// readers read no further than that, so a file that grows while it is read
+// (or a pseudo-file that reports no size) still costs a bounded read.
+class RegularFile {
+  public:
+    RegularFile() = default;
+    RegularFile(const RegularFile&) = delete;
+    RegularFile& operator=(const RegularFile&) = delete;
+    ~RegularFile();
+
+    // On failure the message reads "<path>: <why>"; Why() holds the reason
+    // alone ("a FIFO, not a regular file", "No such file or directory").
+    Status Open(const std::string& path);
+    void Close();
+
+    std::FILE* Stream() const { return file_; }
+    std::int64_t Size() const { return size_; }
+    const std::string& Why() const { return why_; }
+    // The last Open failed because the path names something else than a
+    // regular file (rather than nothing, or nothing it may read).
+    bool WasNotRegular() const { return notRegular_; }
+
+  private:
+    std::FILE* file_ = nullptr;
+    std::int64_t size_ = 0;
+    std::string why_;
+    bool notRegular_ = false;
+};
+
 // Creates the folder path (one level) when it is missing. Fails when it
 // cannot, or when something other than a folder is in the way.
 Status EnsureFolder(const std::string& path);
 
 // The temporary name a write to target uses: target + ".tmp" + process id.
 std::string TemporaryPathFor(const std::string& target);
+
+// Removes from folder the temporaries that writes of processes no longer
+// running left behind: files named "<target>.tmp<pid>" (TemporaryPathFor's
+// pattern) whose target name isOwnTarget accepts and whose process id names
+// no live process. Files of this process and of live ones are kept, and so is
+// everything else in the folder. Returns how many were removed.
+int RemoveStaleTemporaries(const std::string& folder,
+                           const std::function<bool(std::string_view target)>& isOwnTarget);
 
 // One file being replaced. Open creates the temporary; write through
 // Stream(); Commit flushes, syncs and renames it over the target. A file

@@ -1,7 +1,5 @@
 #include "base/pfm_file.h"
 
-#include <sys/stat.h>
-
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -34,10 +32,6 @@ float LoadFloat(const unsigned char* bytes, bool bigEndian) {
 bool IsHeaderSpace(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 // Header tokens are short; anything longer is not a PFM header.
 constexpr std::size_t kMaxHeaderToken = 64;
@@ -116,21 +110,20 @@ Status ReadPfm(const std::string& path, const PfmLimits& limits,
                const std::function<bool(int width, int height)>& start,
                const std::function<void(int y, const float* rgb)>& row) {
     auto fail = [&](const std::string& why) { return Status::Error(path + ": " + why); };
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    struct stat info {};
-    if (!file) {
-        return fail(std::string("cannot open the file: ") + std::strerror(errno));
+    RegularFile opened;
+    if (!opened.Open(path)) {
+        return fail(opened.WasNotRegular() ? opened.Why()
+                                           : "cannot open the file: " + opened.Why());
     }
-    if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return fail("not a regular file");
-    }
-    std::string identifier = ReadHeaderToken(file.get(), kMaxHeaderToken);
+    std::FILE* const file = opened.Stream();
+    const std::int64_t fileSize = opened.Size();
+    std::string identifier = ReadHeaderToken(file, kMaxHeaderToken);
     int channels = identifier == "PF" ? 3 : (identifier == "Pf" ? 1 : 0);
     if (channels == 0) {
         return fail("not a PFM file: it must start with \"PF\" or \"Pf\"");
     }
-    std::int64_t width = ParseImageSide(ReadHeaderToken(file.get(), kMaxHeaderToken));
-    std::int64_t height = ParseImageSide(ReadHeaderToken(file.get(), kMaxHeaderToken));
+    std::int64_t width = ParseImageSide(ReadHeaderToken(file, kMaxHeaderToken));
+    std::int64_t height = ParseImageSide(ReadHeaderToken(file, kMaxHeaderToken));
     if (width < 0 || height < 0) {
         return fail("malformed header: the width and height must be decimal numbers without sign");
     }
@@ -140,23 +133,23 @@ Status ReadPfm(const std::string& path, const PfmLimits& limits,
                     " is not supported (at most " + std::to_string(limits.maxSide) +
                     " per side and " + std::to_string(limits.maxPixels) + " pixels)");
     }
-    std::string scaleText = ReadHeaderToken(file.get(), kMaxHeaderToken);
+    std::string scaleText = ReadHeaderToken(file, kMaxHeaderToken);
     char* end = nullptr;
     double scale = scaleText.empty() ? 0.0 : std::strtod(scaleText.c_str(), &end);
     if (scaleText.empty() || end == nullptr || *end != '\0' || !std::isfinite(scale) ||
         scale == 0.0) {
         return fail("malformed header: the scale must be a non-zero number");
     }
-    if (!IsHeaderSpace(std::fgetc(file.get()))) {
+    if (!IsHeaderSpace(std::fgetc(file))) {
         return fail("malformed header: no white space after the scale");
     }
     bool bigEndian = scale > 0.0;
-    long offset = std::ftell(file.get());
+    long offset = std::ftell(file);
     std::int64_t rowBytes = width * channels * 4;
-    if (offset < 0 || info.st_size - offset < rowBytes * height) {
+    if (offset < 0 || fileSize - offset < rowBytes * height) {
         return fail("the file is shorter than its header announces (" +
                     std::to_string(rowBytes * height) + " bytes of pixels expected, " +
-                    std::to_string(offset < 0 ? 0 : info.st_size - offset) + " present)");
+                    std::to_string(offset < 0 ? 0 : fileSize - offset) + " present)");
     }
     if (!start(static_cast<int>(width), static_cast<int>(height))) {
         return fail("not enough memory for a " + std::to_string(width) + " x " +
@@ -165,7 +158,7 @@ Status ReadPfm(const std::string& path, const PfmLimits& limits,
     std::vector<unsigned char> bytes(static_cast<std::size_t>(rowBytes));
     std::vector<float> rgb(static_cast<std::size_t>(width) * 3);
     for (std::int64_t i = 0; i < height; ++i) {
-        if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) {
+        if (std::fread(bytes.data(), 1, bytes.size(), file) != bytes.size()) {
             return fail("read error");
         }
         const unsigned char* in = bytes.data();

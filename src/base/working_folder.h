@@ -4,6 +4,8 @@
 // names and nothing else.
 #pragma once
 
+#include <string_view>
+
 namespace lumeno {
 
 // The scene description, which names the meshes it places.
@@ -23,5 +25,22 @@ inline constexpr const char* kOutputFolder = "./out";
 inline constexpr const char* kViewpointPath = "./out/view.txt";
 // The render saved so that it can go on later.
 inline constexpr const char* kCheckpointPath = "./out/render.checkpoint";
+
+// Whether name (without folder) is one the program writes into kOutputFolder.
+inline bool IsOutputFileName(std::string_view name) {
+    if (name == "view.txt" || name == "render.checkpoint") {
+        return true;
+    }
+    constexpr std::string_view prefix = "path_trace_";
+    for (std::string_view suffix : {std::string_view(".pfm"), std::string_view(".exr")}) {
+        if (name.size() > prefix.size() + suffix.size() && name.starts_with(prefix) &&
+            name.ends_with(suffix)) {
+            std::string_view digits =
+                name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+            return digits.find_first_not_of("0123456789") == std::string_view::npos;
+        }
+    }
+    return false;
+}
 
 }  // namespace lumeno

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -25,9 +26,11 @@ namespace {
 
 lumeno::RenderSession* g_session = nullptr;
 volatile std::sig_atomic_t g_stopRequested = 0;
+std::atomic<bool> g_loadCancel{false};  // calls off a scene load under way
 
 extern "C" void RequestStop(int) {
     g_stopRequested = 1;
+    g_loadCancel.store(true, std::memory_order_relaxed);
     if (g_session != nullptr) {
         g_session->RequestCancel();
     }
@@ -108,6 +111,7 @@ bool SameSceneEverywhere(lumeno::MpiFarm& farm, lumeno::RenderSession& session) 
 
 int Render(const Options& options, lumeno::MpiFarm* farm) {
     lumeno::WorkingScene working;
+    working.SetCancelFlag(&g_loadCancel);
     lumeno::Diagnostics diagnostics;
     bool loaded = working.Load(diagnostics);
     if (g_speaks) {

@@ -1,31 +1,18 @@
 #include "light/light_probe.h"
 
-#include <sys/stat.h>
-
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "base/file_io.h"
 #include "base/pfm_file.h"
 #include "base/status.h"
 #include "scene/number_parse.h"
 
 namespace lumeno {
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-// Header tokens are short; light-list numbers too.
-constexpr std::size_t kMaxTokenLength = 64;
-
-std::string NextHeaderToken(std::FILE* file) {
-    return ReadHeaderToken(file, kMaxTokenLength);
-}
 
 // Cubic convolution kernel with a = −1.
 float Kernel(float t) {
@@ -170,45 +157,44 @@ bool LightProbe::LoadProbeImage(const std::string& path, Diagnostics& diagnostic
 
 bool LightProbe::LoadProbeLights(const std::string& path, Diagnostics& diagnostics) {
     ClearLights();
-    File file(std::fopen(path.c_str(), "rb"));
-    struct stat info {};
-    if (!file || fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
-        diagnostics.Add(path, 0, "cannot open the light list: the scene gets no probe lights");
+    RegularFile file;
+    if (!file.Open(path)) {
+        diagnostics.Add(
+            path, 0,
+            "cannot open the light list (" + file.Why() + "): the scene gets no probe lights");
         return false;
     }
-    // Numbers are whitespace-separated; line breaks carry no meaning.
-    auto next = [&](float& value) {
-        std::string token = NextHeaderToken(file.get());
-        if (token.empty()) {
-            return false;
-        }
-        value = ParseFloat(token.c_str());
-        return true;
-    };
-    float count = 0.0f;
-    float ignored = 0.0f;
-    if (!next(count) || !next(ignored)) {
+    // Numbers are read as a stream extracts them; line breaks carry no
+    // meaning, and the first number that cannot be read ends the list.
+    using Result = StreamScanner::Result;
+    StreamScanner in(file.Stream(), file.Size());
+    std::int64_t count = 0;
+    std::int64_t ignored = 0;
+    if (in.ReadInteger(count) != Result::kValue || in.ReadInteger(ignored) != Result::kValue) {
         diagnostics.Add(path, 0, "the light list has no light count: no probe lights");
         return false;
     }
-    if (!(count <= kMaxLights)) {
+    if (count > kMaxLights) {
         diagnostics.Add(path, 0,
                         "more than " + std::to_string(kMaxLights) +
                             " lights cannot all be given a share of the selection table: "
                             "no probe lights");
         return false;
     }
-    int announced = count > 0.0f ? static_cast<int>(count) : 0;
+    int announced = count > 0 ? static_cast<int>(count) : 0;
     for (int k = 0; k < announced; ++k) {
         float v[9];
-        int read = 0;
-        while (read < 9 && next(v[read])) {
-            ++read;
+        Result result = Result::kValue;
+        for (int i = 0; i < 9 && result == Result::kValue; ++i) {
+            result = in.ReadFloat(v[i]);
         }
-        if (read < 9) {
+        if (result != Result::kValue) {
             diagnostics.Add(path, 0,
-                            "the list announces " + std::to_string(announced) +
-                                " lights but holds " + std::to_string(k) +
+                            "the list announces " + std::to_string(announced) + " lights but " +
+                                (result == Result::kEnd ? "ends after "
+                                                        : "has a number that "
+                                                          "cannot be read after ") +
+                                std::to_string(k) +
                                 " complete records; the complete ones are used");
             break;
         }

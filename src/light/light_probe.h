@@ -48,9 +48,12 @@ class LightProbe {
     // environment is black, and a diagnostic says why.
     bool LoadProbeImage(const std::string& path, Diagnostics& diagnostics);
 
-    // Reads the light list and builds the selection table. Records after the
-    // last complete one are dropped; a missing file, an empty list or one
-    // whose colours sum to 0 (or to no finite number) leaves no lights.
+    // Reads the light list and builds the selection table. Numbers are read
+    // as a stream extracts them (StreamScanner): the end of the file or the
+    // first number that cannot be read ends the list, and the complete
+    // records before it are kept. A missing file or one that is not a
+    // regular file, an empty list or one whose colours sum to 0 (or to no
+    // finite number) leaves no lights.
     bool LoadProbeLights(const std::string& path, Diagnostics& diagnostics);
 
     // Radiance arriving from direction d: the image value there divided by 255.

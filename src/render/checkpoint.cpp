@@ -1,13 +1,11 @@
 #include "render/checkpoint.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <xxhash.h>
 
+#include <algorithm>
 #include <bit>
-#include <cstddef>
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -83,27 +81,21 @@ void AddPlane(Hasher& hasher, const FloatPlane* plane) {
 // The hash of a file's bytes; a missing or unreadable file hashes its reason.
 std::uint64_t FileHash(const char* path) {
     Hasher hasher;
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    struct stat info {};
-    if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        if (fd >= 0) {
-            close(fd);
-        }
-        hasher.Add(std::uint64_t{0xF11E5A55});
+    RegularFile file;
+    if (!file.Open(path)) {
+        hasher.Bytes(file.Why().data(), file.Why().size());
         return hasher.Digest();
     }
     std::vector<unsigned char> block(1 << 20);
-    for (;;) {
-        ssize_t got = read(fd, block.data(), block.size());
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
+    for (std::int64_t left = file.Size(); left > 0;) {
+        std::size_t want = static_cast<std::size_t>(std::min<std::int64_t>(left, 1 << 20));
+        std::size_t got = std::fread(block.data(), 1, want, file.Stream());
+        if (got == 0) {
             break;
         }
-        hasher.Bytes(block.data(), static_cast<std::size_t>(got));
+        hasher.Bytes(block.data(), got);
+        left -= static_cast<std::int64_t>(got);
     }
-    close(fd);
     return hasher.Digest();
 }
 
@@ -211,8 +203,8 @@ Fingerprint GeometryFingerprint(const Scene& scene) {
         // The corners, normals, texture coordinates and face frame lie side
         // by side as floats, and so do the two bump vectors.
         triangles.Bytes(&t->p0, offsetof(Triangle, bitangent) + sizeof(Vec3));
-        triangles.Bytes(&t->bumpU, offsetof(Triangle, bumpV) + sizeof(Vec3) -
-                                       offsetof(Triangle, bumpU));
+        triangles.Bytes(&t->bumpU,
+                        offsetof(Triangle, bumpV) + sizeof(Vec3) - offsetof(Triangle, bumpU));
         triangles.Add(static_cast<std::uint8_t>(t->hasBumpFrame));
         triangles.Add(entry->second);
     }
@@ -358,34 +350,16 @@ Status WriteCheckpoint(const std::string& path, const Checkpoint& checkpoint) {
 
 Status ReadCheckpoint(const std::string& path, std::uint64_t maxBytes, Checkpoint& checkpoint) {
     auto fail = [&](const std::string& why) { return Status::Error(path + ": " + why); };
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        return fail(errno == ENOENT ? "there is no checkpoint"
-                                    : std::string("cannot open: ") + std::strerror(errno));
+    RegularFile file;
+    if (!file.Open(path)) {
+        bool missing = !file.WasNotRegular() && file.Why() == std::strerror(ENOENT);
+        return fail(missing ? "there is no checkpoint" : file.Why());
     }
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return fail("not a regular file");
-    }
-    if (static_cast<std::uint64_t>(info.st_size) > maxBytes) {
-        close(fd);
+    if (static_cast<std::uint64_t>(file.Size()) > maxBytes) {
         return fail("too large to be a checkpoint of this scene");
     }
-    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
-    std::size_t got = 0;
-    while (got < bytes.size()) {
-        ssize_t n = read(fd, bytes.data() + got, bytes.size() - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    close(fd);
-    if (got != bytes.size()) {
+    std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
+    if (std::fread(bytes.data(), 1, bytes.size(), file.Stream()) != bytes.size()) {
         return fail("read error");
     }
     if (bytes.size() < 32 || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0) {

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "base/file_io.h"
+#include "base/thread_sanitizer.h"
 #include "base/working_folder.h"
 #include "render/wireframe_preview.h"
 #include "spatial/ray_queries.h"
@@ -388,28 +389,30 @@ bool RenderSession::TracePass(const PassSetup& setup) {
         const Octree& tree = octree_;
         const EmbreeScene& embree = embree_;
         tbb::task_arena& arena = arena_->arena;
+        auto share = [&](int) {
+            EmbreeQueries embreeQueries(embree);
+            OctreeParallelQueries octreeQueries(tree);
+            RayQueries& queries = embree.Built() ? static_cast<RayQueries&>(embreeQueries)
+                                                 : static_cast<RayQueries&>(octreeQueries);
+            for (;;) {
+                int y = nextRow.fetch_add(1, std::memory_order_relaxed);
+                if (y >= height) {
+                    return;
+                }
+                if (!TraceRow(y, setup, queries)) {
+                    stopped = true;
+                    return;
+                }
+                RowTraced(y, false);
+            }
+        };
+#ifdef LUMENO_THREAD_SANITIZER
+        RunSharesOnThreads(arena.max_concurrency(), share);
+#else
         arena.execute([&] {
-            tbb::parallel_for(
-                0, arena.max_concurrency(),
-                [&](int) {
-                    EmbreeQueries embreeQueries(embree);
-                    OctreeParallelQueries octreeQueries(tree);
-                    RayQueries& queries = embree.Built() ? static_cast<RayQueries&>(embreeQueries)
-                                                         : static_cast<RayQueries&>(octreeQueries);
-                    for (;;) {
-                        int y = nextRow.fetch_add(1, std::memory_order_relaxed);
-                        if (y >= height) {
-                            return;
-                        }
-                        if (!TraceRow(y, setup, queries)) {
-                            stopped = true;
-                            return;
-                        }
-                        RowTraced(y, false);
-                    }
-                },
-                tbb::static_partitioner());
+            tbb::parallel_for(0, arena.max_concurrency(), share, tbb::static_partitioner());
         });
+#endif
         cancelled = stopped.load();
         if (!cancelled) {
             RowTraced(-1, true);  // rows whose refresh another thread held
@@ -518,13 +521,25 @@ void RenderSession::StartAtPass(int pass) {
     accumulationReady_ = true;
 }
 
+Status RenderSession::PrepareOutputFolder() {
+    Status ready = EnsureFolder(kOutputFolder);
+    if (ready && !temporariesSwept_) {
+        // Temporaries of saves that a killed run left behind. Only the
+        // process that writes here looks, before its first write: on a farm
+        // the others may not even share this machine's process ids.
+        RemoveStaleTemporaries(kOutputFolder, IsOutputFileName);
+        temporariesSwept_ = true;
+    }
+    return ready;
+}
+
 std::string RenderSession::MeanPath() const {
     return std::string(kOutputFolder) + "/path_trace_" + std::to_string(schedule_.PassCounter()) +
            (saveFormat_ == MeanFormat::Exr ? ".exr" : ".pfm");
 }
 
 Status RenderSession::SaveMean() {
-    Status saved = EnsureFolder(kOutputFolder);
+    Status saved = PrepareOutputFolder();
     if (saved) {
         saved = SaveMeanAs(MeanPath(), saveFormat_);
     }
@@ -582,7 +597,7 @@ Status RenderSession::WriteCheckpoint() {
     if (film_.Empty() || schedule_.PassesHeld() < 1) {
         return Status::Error("nothing rendered yet: no checkpoint to write");
     }
-    Status written = EnsureFolder(kOutputFolder);
+    Status written = PrepareOutputFolder();
     if (written && !checkpointFileChecked_) {
         // A file we cannot read may be another version's work: keep it.
         checkpointFileChecked_ = true;

@@ -219,6 +219,8 @@ class RenderSession {
     SumKind KindForMode() const;
 
     std::uint64_t CheckpointBound() const;
+    // Creates "./out" when missing and, once, sweeps it of stale temporaries.
+    Status PrepareOutputFolder();
     void ApplyCheckpoint(const Checkpoint& checkpoint);
     void SaveStamps(std::vector<std::uint16_t>& stamps) const;
     void RestoreStamps(std::span<const std::uint16_t> stamps);
@@ -247,6 +249,7 @@ class RenderSession {
     // The bitmap shows the preview: the next refresh converts every row.
     bool convertAll_ = true;
     MeanFormat saveFormat_ = MeanFormat::Pfm;
+    bool temporariesSwept_ = false;
 
     // The scene's and the probe's fingerprints, made once per scene.
     std::optional<Fingerprint> geometryFingerprint_;

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "base/file_io.h"
+#include "scene/number_parse.h"
 #include "scene/paths.h"
 
 namespace lumeno {
@@ -21,16 +22,22 @@ constexpr const char* kKeys[kVectorCount] = {"camera_pos", "camera_ex", "camera_
 const char* const kVectorNames[kVectorCount] = {"camera position", "right axis ex", "down axis ey",
                                                 "view axis ez", "look-at point"};
 
-// Longer words cannot be a number written by the viewpoint file (or anyone
-// sensible); they are skipped without being stored.
-constexpr std::size_t kMaxNumberText = 64;
-
 void AppendNumber(std::string& text, float value) {
     char buffer[32];
     // A basis derived from the scene file often holds negative zeros; they
     // read back the same as 0, so they are written as 0 (adding +0 turns −0
     // into +0 and leaves every other value as it is).
     value = value + 0.0f;
+    // Every written file must read back: a look-at point one unit ahead of
+    // an eye near the float limit overflows to infinity, and no reader takes
+    // "inf" or "nan". Such values are written as the nearest readable one,
+    // the largest float (whose 6-digit text, 3.40282e+38, stays in range),
+    // and NaN, which has none, as 0.
+    if (std::isnan(value)) {
+        value = 0.0f;
+    } else if (std::isinf(value)) {
+        value = std::copysign(std::numeric_limits<float>::max(), value);
+    }
     // to_chars with a precision formats as printf's "%.6g" in the "C"
     // locale, whatever locale the program runs under.
     auto result =
@@ -48,94 +55,6 @@ void AppendLine(std::string& text, const char* key, Vec3 v) {
     AppendNumber(text, v.z);
     text += '\n';
 }
-
-std::string ErrnoText(const std::string& what, const std::string& path) {
-    return what + " " + path + ": " + std::strerror(errno);
-}
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-bool IsBlank(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-// Reads blank-delimited words one character at a time, so that a word of
-// any length costs no memory beyond kMaxNumberText.
-class WordReader {
-  public:
-    explicit WordReader(std::FILE* file) : file_(file) {}
-
-    // Skips the next word whatever it says. False at the end of the file.
-    bool SkipWord() {
-        int c = SkipBlanks();
-        if (c == EOF) {
-            return false;
-        }
-        while (c != EOF && !IsBlank(c)) {
-            c = std::getc(file_);
-        }
-        return true;
-    }
-
-    // Reads the next word as a finite 32-bit float. False at the end of the
-    // file or when the word is not wholly such a number.
-    bool ReadNumber(float& value, bool& atEnd) {
-        int c = SkipBlanks();
-        atEnd = c == EOF;
-        if (atEnd) {
-            return false;
-        }
-        char text[kMaxNumberText + 1];
-        std::size_t length = 0;
-        bool tooLong = false;
-        while (c != EOF && !IsBlank(c)) {
-            if (length < kMaxNumberText) {
-                text[length++] = static_cast<char>(c);
-            } else {
-                tooLong = true;
-            }
-            c = std::getc(file_);
-        }
-        return !tooLong && ParseNumber(text, text + length, value);
-    }
-
-  private:
-    int SkipBlanks() {
-        int c = std::getc(file_);
-        while (c != EOF && IsBlank(c)) {
-            c = std::getc(file_);
-        }
-        return c;
-    }
-
-    static bool ParseNumber(const char* first, const char* last, float& value) {
-        if (first != last && *first == '+' && last - first > 1 && first[1] != '-') {
-            ++first;  // a leading plus sign, as stream input accepts it
-        }
-        float parsed = 0.0f;
-        auto result = std::from_chars(first, last, parsed, std::chars_format::general);
-        if (result.ec == std::errc::result_out_of_range) {
-            // Too small for a normal float: read as a double, which then
-            // rounds to a subnormal or zero. Too large stays unreadable.
-            double wide = 0.0;
-            result = std::from_chars(first, last, wide, std::chars_format::general);
-            if (result.ec != std::errc() ||
-                !(std::fabs(wide) <= std::numeric_limits<float>::max())) {
-                return false;
-            }
-            parsed = static_cast<float>(wide);
-        }
-        if (result.ec != std::errc() || result.ptr != last || !std::isfinite(parsed)) {
-            return false;
-        }
-        value = parsed;
-        return true;
-    }
-
-    std::FILE* file_;
-};
 
 }  // namespace
 
@@ -159,15 +78,15 @@ Status SaveViewpoint(const Camera& camera, const std::string& path) {
 
 ViewpointLoadResult LoadViewpoint(Camera& camera, const std::string& path) {
     ViewpointLoadResult result;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
-    if (file == nullptr) {
-        result.error = ErrnoText("cannot open", path);
+    RegularFile file;
+    if (!file.Open(path)) {
+        result.error = "cannot open " + path + ": " + file.Why();
         return result;
     }
     result.opened = true;
     Vec3* targets[kVectorCount] = {&camera.position, &camera.ex, &camera.ey, &camera.ez,
                                    &camera.lookAt};
-    WordReader reader(file.get());
+    StreamScanner reader(file.Stream(), file.Size());
     for (int i = 0; i < kVectorCount; ++i) {
         if (!reader.SkipWord()) {
             result.error = path + ": the file ends after " + std::to_string(i) + " of " +
@@ -176,8 +95,9 @@ ViewpointLoadResult LoadViewpoint(Camera& camera, const std::string& path) {
         }
         float values[3] = {};
         for (float& value : values) {
-            bool atEnd = false;
-            if (!reader.ReadNumber(value, atEnd)) {
+            StreamScanner::Result read = reader.ReadFloat(value);
+            if (read != StreamScanner::Result::kValue) {
+                bool atEnd = read == StreamScanner::Result::kEnd;
                 result.error =
                     path + ": " + (atEnd ? "the file ends inside" : "an unreadable number in") +
                     " the entry for the " + kVectorNames[i] + " (" + std::to_string(i + 1) +

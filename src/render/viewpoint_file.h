@@ -9,10 +9,12 @@
 //   look_at <position + ez>
 //
 // Numbers are written like printf's "%g" (6 significant digits) in the "C"
-// locale. Reading goes by position: the key words are skipped whatever they
-// say, and the five vectors land in position, ex, ey, ez and lookAt in that
-// order. The basis is taken as read (neither normalised nor re-derived).
-// The image size and focus are not part of the file.
+// locale; values that text cannot carry back (infinities, NaN) are written
+// as the nearest readable value, so every file written reads back. Reading goes by position: the
+// key words are skipped whatever they say, and the five vectors land in position, ex, ey, ez and
+// lookAt in that order. Numbers are read as a stream extracts them: "1.5," gives 1.5 and the next
+// read starts at ",". The basis is taken as read (neither normalised nor re-derived). The image
+// size and focus are not part of the file.
 #pragma once
 
 #include <string>
@@ -38,9 +40,9 @@ struct ViewpointLoadResult {
     std::string error;
 };
 
-// Reads the file at path into camera. Reading stops at the end of the file
-// or at the first number that cannot be read (not a number, out of the
-// float range, infinite or NaN); the vectors read until then keep their new
+// Reads the file at path into camera (a regular file only). Reading stops at
+// the end of the file or at the first number that cannot be read (no number
+// there, or one out of the float range); the vectors read until then keep their new
 // values and the rest keep their old ones. A vector is stored only whole,
 // never with some of its three numbers. Keys of any length are skipped
 // without being stored.

@@ -1,7 +1,5 @@
 #include "scene/line_reader.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -23,10 +21,8 @@ LineReader::~LineReader() {
 }
 
 void LineReader::Close() {
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
+    file_.Close();
+    unread_ = 0;
     position_ = 0;
     filled_ = 0;
     exhausted_ = true;
@@ -38,23 +34,24 @@ void LineReader::Close() {
 
 bool LineReader::Open(const std::string& path) {
     Close();
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (!file_.Open(path)) {
         return false;
     }
-    file_ = std::fopen(path.c_str(), "rb");
-    if (file_ == nullptr) {
-        return false;
-    }
+    unread_ = file_.Size();
     exhausted_ = false;
     return true;
 }
 
 bool LineReader::Fill() {
-    if (exhausted_ || file_ == nullptr) {
+    if (exhausted_ || file_.Stream() == nullptr || Cancelled()) {
+        exhausted_ = true;
         return false;
     }
-    filled_ = std::fread(buffer_.get(), 1, kBufferSize, file_);
+    std::size_t want = unread_ < static_cast<std::int64_t>(kBufferSize)
+                           ? static_cast<std::size_t>(unread_)
+                           : kBufferSize;
+    filled_ = want == 0 ? 0 : std::fread(buffer_.get(), 1, want, file_.Stream());
+    unread_ -= static_cast<std::int64_t>(filled_);
     position_ = 0;
     if (filled_ == 0) {
         // End of file or a read error: either way nothing more comes.

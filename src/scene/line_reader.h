@@ -6,14 +6,23 @@
 // Lines of any length are read whole. Memory stays bounded all the same: only
 // the first kMaxStoredTokens tokens of a line are kept (later ones are still
 // counted), and a token longer than kMaxTokenLength keeps only its start.
+// Only regular files are read, and no further than the size they had when
+// opened (see RegularFile).
+//
+// A load can be called off: the reader looks at its cancel flag once per
+// buffer of 64 KiB (a few thousand lines) and, once it is set, reads as if
+// the file had ended, so every reader above it winds up quickly.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/file_io.h"
 
 namespace lumeno {
 
@@ -29,9 +38,18 @@ class LineReader {
     LineReader& operator=(const LineReader&) = delete;
 
     // Opens a file for reading, replacing the previous one. False when it
-    // cannot be opened (or is a directory); reading then returns "EOF".
+    // cannot be opened or is not a regular file (OpenFailure() says why);
+    // reading then returns "EOF".
     bool Open(const std::string& path);
     void Close();
+    const std::string& OpenFailure() const { return file_.Why(); }
+
+    // The flag that calls reading off (null: none). It must outlive the
+    // reading; setting it is safe from any thread or a signal handler.
+    void SetCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
+    bool Cancelled() const {
+        return cancel_ != nullptr && cancel_->load(std::memory_order_relaxed);
+    }
 
     // Reads the next line and returns its keyword: the first token, empty
     // text for a blank or comment-only line, "EOF" once the file is exhausted
@@ -58,7 +76,9 @@ class LineReader {
     void EndLineAfterCarriageReturn();
     std::string_view Token(int i) const;
 
-    std::FILE* file_ = nullptr;
+    RegularFile file_;
+    std::int64_t unread_ = 0;  // bytes of the file's size not read yet
+    const std::atomic<bool>* cancel_ = nullptr;
     std::unique_ptr<char[]> buffer_;
     std::size_t position_ = 0;
     std::size_t filled_ = 0;

@@ -1,6 +1,9 @@
 #include "scene/mtl_reader.h"
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -50,6 +53,22 @@ float SolveAlbedo(float target, float a) {
     return (lo + hi) * 0.5f;
 }
 
+// The file's path with links and "." and ".." resolved, or empty text when
+// it names no file.
+std::string CanonicalPath(const std::string& path) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return {};
+    }
+    std::string canonical(resolved);
+    std::free(resolved);
+    return canonical;
+}
+
+std::string Mebibytes(std::int64_t bytes) {
+    return std::to_string((bytes + (1 << 20) - 1) >> 20) + " MiB";
+}
+
 bool IsPositiveFinite(float value) {
     return value > 0.0f && std::isfinite(value);
 }
@@ -61,12 +80,13 @@ enum class MapKind { Diffuse, Bump };
 class MtlFile {
   public:
     MtlFile(LineReader& reader, MaterialTable& materials, TextureTable& diffuseTextures,
-            TextureTable& bumpTextures, std::string path, std::string directory,
-            Diagnostics& diagnostics)
+            TextureTable& bumpTextures, MtlReader::MapMemory& maps, std::string path,
+            std::string directory, Diagnostics& diagnostics)
         : reader_(reader),
           materials_(materials),
           diffuseTextures_(diffuseTextures),
           bumpTextures_(bumpTextures),
+          maps_(maps),
           path_(std::move(path)),
           directory_(std::move(directory)),
           diagnostics_(diagnostics) {}
@@ -177,14 +197,22 @@ class MtlFile {
         }
     }
 
-    // The table entry for the file name as written: found, or loaded into the
-    // next free entry. Nothing (and a report) when the table is full or the
-    // bitmap cannot be read; no entry is taken then.
+    // The table entry for the file name as written: found, the entry of the
+    // same file under another spelling, or loaded into the next free entry.
+    // Nothing (and a report) when the table is full, the bitmap cannot be
+    // read or it does not fit the memory budget; no entry is taken then.
     const Texture* FindOrLoad(MapKind kind, std::string_view name) {
         TextureTable& table = kind == MapKind::Diffuse ? diffuseTextures_ : bumpTextures_;
         const char* key = kind == MapKind::Diffuse ? "map_Kd" : "map_Bump";
         if (Texture* found = table.Find(name)) {
             return found;
+        }
+        std::string bitmapPath = LocatePath(ResolvePath(directory_, name));
+        std::map<std::string, Texture*>& byPath =
+            kind == MapKind::Diffuse ? maps_.diffuseByPath : maps_.bumpByPath;
+        std::string resolved = CanonicalPath(bitmapPath);
+        if (auto same = byPath.find(resolved); !resolved.empty() && same != byPath.end()) {
+            return same->second;
         }
         std::string ignored = std::string(key) + " \"" + std::string(name) + "\" ignored: ";
         if (table.Count() >= TextureTable::kCapacity) {
@@ -193,10 +221,24 @@ class MtlFile {
                    " textures)");
             return nullptr;
         }
-        std::string bitmapPath = LocatePath(ResolvePath(directory_, name));
+        // What the kept planes cost per pixel: three for a diffuse map, the
+        // blue channel alone for a bump map.
+        const std::int64_t bytesPerPixel =
+            static_cast<std::int64_t>(sizeof(float)) * (kind == MapKind::Diffuse ? 3 : 1);
+        std::int64_t mapBytes = 0;
+        auto withinBudget = [&](int width, int height) -> std::string {
+            mapBytes = std::int64_t{width} * height * bytesPerPixel;
+            if (mapBytes <= maps_.budget - maps_.used) {
+                return {};
+            }
+            return std::to_string(width) + " x " + std::to_string(height) + " pixels need " +
+                   Mebibytes(mapBytes) + " and the maps' memory budget of " +
+                   Mebibytes(maps_.budget) + " has " + Mebibytes(maps_.budget - maps_.used) +
+                   " left";
+        };
         DibImage image;
         std::string reason;
-        if (!image.LoadFromFile(bitmapPath, &reason)) {
+        if (!image.LoadFromFile(bitmapPath, &reason, withinBudget)) {
             Report(ignored + bitmapPath + ": " + reason);
             return nullptr;
         }
@@ -213,6 +255,10 @@ class MtlFile {
         entry->r = std::move(r);
         entry->g = std::move(g);
         entry->b = std::move(b);
+        maps_.used += mapBytes;
+        if (!resolved.empty()) {
+            byPath.emplace(std::move(resolved), entry);
+        }
         return entry;
     }
 
@@ -220,6 +266,7 @@ class MtlFile {
     MaterialTable& materials_;
     TextureTable& diffuseTextures_;
     TextureTable& bumpTextures_;
+    MtlReader::MapMemory& maps_;
     std::string path_;
     std::string directory_;
     Diagnostics& diagnostics_;
@@ -229,6 +276,15 @@ class MtlFile {
 };
 
 }  // namespace
+
+std::int64_t MtlReader::DefaultTextureBudget() {
+    long pages = sysconf(_SC_PHYS_PAGES);
+    long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) {
+        return std::int64_t{4} << 30;
+    }
+    return std::int64_t{pages} * pageSize / 4;
+}
 
 bool BuildSssTable(float eta, std::array<float, kSssTableSize>& table) {
     float a = BoundaryTerm(eta);
@@ -247,10 +303,10 @@ void MtlReader::ReadMtl(const std::string& fileName, const std::string& director
                         Diagnostics& diagnostics) {
     std::string path = LocatePath(ResolvePath(directory, fileName));
     if (!reader_.Open(path)) {
-        diagnostics.Add(path, 0, "cannot open the material library");
+        diagnostics.Add(path, 0, "cannot open the material library: " + reader_.OpenFailure());
         return;
     }
-    MtlFile file(reader_, materials_, diffuseTextures_, bumpTextures_, path, directory,
+    MtlFile file(reader_, materials_, diffuseTextures_, bumpTextures_, maps_, path, directory,
                  diagnostics);
     file.Read();
     reader_.Close();

@@ -4,6 +4,12 @@
 // a later load finds its materials and textures again by name, so reading the
 // same library twice rewrites its materials in place and loads no bitmap twice.
 //
+// A bitmap is loaded once per file, whatever spelling names it: "tex.bmp",
+// "./tex.bmp" and a link to it share one texture (each table still finds it by
+// the name as written). All maps together stay within a memory budget, a
+// quarter of the physical memory unless set otherwise; a map past it is
+// refused with a diagnostic naming the MTL file and line.
+//
 // Keys: "newmtl", "Kd", "Ke", "Ks", "sigma_a", "sigma_s", "refraction",
 // "map_Kd", "map_Bump" and "sss"; every other key is ignored, and so is every
 // key before the file's first "newmtl". A material's kind follows whichever of
@@ -12,6 +18,9 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
 #include <string>
 
 #include "scene/diagnostics.h"
@@ -32,11 +41,30 @@ class MtlReader {
     TextureTable& DiffuseTextures() { return diffuseTextures_; }
     TextureTable& BumpTextures() { return bumpTextures_; }
 
+    // Lets *cancel call reading off (see LineReader); null: none.
+    void SetCancelFlag(const std::atomic<bool>* cancel) { reader_.SetCancelFlag(cancel); }
+
+    // A quarter of the physical memory (4 GiB when it cannot be told).
+    static std::int64_t DefaultTextureBudget();
+    // The bytes all maps may take together; maps already loaded stay.
+    void SetTextureBudget(std::int64_t bytes) { maps_.budget = bytes; }
+    // The bytes the loaded maps take (their planes).
+    std::int64_t TextureBytes() const { return maps_.used; }
+
+    // The loaded bitmaps by resolved path, per table, and their memory.
+    struct MapMemory {
+        std::map<std::string, Texture*> diffuseByPath;
+        std::map<std::string, Texture*> bumpByPath;
+        std::int64_t budget = DefaultTextureBudget();
+        std::int64_t used = 0;
+    };
+
   private:
     LineReader reader_;
     MaterialTable materials_;
     TextureTable diffuseTextures_;
     TextureTable bumpTextures_;
+    MapMemory maps_;
 };
 
 // Fills table[i], i = 0 … 254, with the reduced albedo whose total diffuse

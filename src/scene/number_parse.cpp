@@ -4,9 +4,11 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
 
 namespace lumeno {
 namespace {
@@ -63,6 +65,169 @@ std::optional<std::int64_t> ParseInteger(const char* text, const char** end) {
     }
     *end = stop;
     return static_cast<std::int64_t>(value);
+}
+
+namespace {
+
+bool IsStreamSpace(int c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+bool IsDigit(int c) {
+    return c >= '0' && c <= '9';
+}
+
+// Longer number texts keep only this many characters; a number that long is
+// refused anyway (no float needs it), but it is still taken whole.
+constexpr std::size_t kMaxNumberText = 128;
+
+}  // namespace
+
+int StreamScanner::Peek() {
+    if (unread_ <= 0) {
+        return EOF;
+    }
+    // Put back at once: the file stands after the characters taken, as a
+    // stream's does after an extraction.
+    int c = std::getc(file_);
+    if (c != EOF) {
+        std::ungetc(c, file_);
+    }
+    return c;
+}
+
+void StreamScanner::Take() {
+    if (unread_ > 0 && std::getc(file_) != EOF) {
+        --unread_;
+    }
+}
+
+int StreamScanner::SkipSpace() {
+    int c = Peek();
+    while (c != EOF && IsStreamSpace(c)) {
+        Take();
+        c = Peek();
+    }
+    return c;
+}
+
+bool StreamScanner::SkipWord() {
+    int c = SkipSpace();
+    if (c == EOF) {
+        return false;
+    }
+    while (c != EOF && !IsStreamSpace(c)) {
+        Take();
+        c = Peek();
+    }
+    return true;
+}
+
+StreamScanner::Result StreamScanner::ReadFloat(float& value) {
+    int c = SkipSpace();
+    if (c == EOF) {
+        return Result::kEnd;
+    }
+    std::string text;
+    bool tooLong = false;
+    auto take = [&] {
+        if (text.size() < kMaxNumberText) {
+            text += static_cast<char>(c);
+        } else {
+            tooLong = true;
+        }
+        Take();
+        c = Peek();
+    };
+    if (c == '+' || c == '-') {
+        take();
+    }
+    bool mantissa = false;
+    bool point = false;
+    for (;;) {
+        if (IsDigit(c)) {
+            mantissa = true;
+            take();
+        } else if (c == '.' && !point) {
+            point = true;
+            take();
+        } else {
+            break;
+        }
+    }
+    if (mantissa && (c == 'e' || c == 'E')) {
+        take();
+        if (c == '+' || c == '-') {
+            take();
+        }
+        while (IsDigit(c)) {
+            take();
+        }
+    }
+    if (tooLong || text.empty()) {
+        return Result::kUnreadable;
+    }
+    const char* first = text.data();
+    const char* last = first + text.size();
+    if (*first == '+') {
+        ++first;  // from_chars takes no plus sign; a stream does
+        if (first != last && *first == '-') {
+            return Result::kUnreadable;
+        }
+    }
+    float parsed = 0.0f;
+    auto [end, error] = std::from_chars(first, last, parsed, std::chars_format::general);
+    if (error == std::errc::result_out_of_range) {
+        // Too small for a normal float reads as the subnormal or zero it
+        // rounds to; too large is out of range.
+        double wide = 0.0;
+        auto [wideEnd, wideError] = std::from_chars(first, last, wide, std::chars_format::general);
+        if (wideError != std::errc() || wideEnd != last ||
+            !(std::fabs(wide) < static_cast<double>(std::numeric_limits<float>::max()))) {
+            return Result::kUnreadable;
+        }
+        value = static_cast<float>(wide);
+        return Result::kValue;
+    }
+    if (error != std::errc() || end != last || !std::isfinite(parsed)) {
+        return Result::kUnreadable;
+    }
+    value = parsed;
+    return Result::kValue;
+}
+
+StreamScanner::Result StreamScanner::ReadInteger(std::int64_t& value) {
+    int c = SkipSpace();
+    if (c == EOF) {
+        return Result::kEnd;
+    }
+    bool negative = c == '-';
+    if (c == '+' || c == '-') {
+        Take();
+        c = Peek();
+    }
+    if (!IsDigit(c)) {
+        return Result::kUnreadable;
+    }
+    std::uint64_t magnitude = 0;
+    bool overflow = false;
+    const std::uint64_t limit =
+        negative ? std::uint64_t{1} << 63
+                 : static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+    for (; IsDigit(c); Take(), c = Peek()) {
+        auto digit = static_cast<std::uint64_t>(c - '0');
+        if (magnitude > (limit - digit) / 10) {
+            overflow = true;
+        } else {
+            magnitude = magnitude * 10 + digit;
+        }
+    }
+    if (overflow) {
+        return Result::kUnreadable;
+    }
+    value =
+        negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
+    return Result::kValue;
 }
 
 }  // namespace lumeno

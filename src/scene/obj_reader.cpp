@@ -85,8 +85,9 @@ std::int64_t ToListIndex(std::int64_t written, std::size_t count) {
     return index;
 }
 
-// Why a face, or one of its fan triangles, made no triangle. Reported once
-// per file and reason, with a count and the first line.
+// Why a face, or one of its fan triangles, made no triangle, and the one
+// kind of triangle kept but worth a word. Reported once per file and reason,
+// with a count and the first line.
 enum SkipReason {
     kHiddenByMaterial,
     kTooFewVertices,
@@ -95,6 +96,7 @@ enum SkipReason {
     kTexCoordOutOfRange,
     kNormalOutOfRange,
     kSizeFilter,
+    kDegenerate,  // not skipped: kept and counted
     kSkipReasonCount
 };
 
@@ -107,6 +109,7 @@ constexpr std::array<const char*, kSkipReasonCount> kSkipMessages{
     "triangle skipped: a normal index is missing or out of range",
     "triangle skipped: an edge from its first vertex has squared length 10 or more (mesh of 100 "
     "vertices or more)",
+    "degenerate triangle kept: it has zero area (its corners coincide or lie on one line)",
 };
 
 struct SkipCounter {
@@ -172,7 +175,7 @@ class ObjFile {
         diagnostics_.Add(fileName_, line, std::move(message));
     }
 
-    void Skip(SkipReason reason) {
+    void Tally(SkipReason reason) {
         SkipCounter& counter = skips_[static_cast<std::size_t>(reason)];
         if (counter.count++ == 0) {
             counter.firstLine = reader_.LineNumber();
@@ -182,12 +185,12 @@ class ObjFile {
     void ReadFace() {
         const DiffuseLayer* layer = material_->diffuse.get();
         if (layer != nullptr && !(layer->kd.x >= 0.0f)) {
-            Skip(kHiddenByMaterial);
+            Tally(kHiddenByMaterial);
             return;
         }
         int vertexCount = reader_.Count() - 1;
         if (vertexCount < 3) {
-            Skip(kTooFewVertices);
+            Tally(kTooFewVertices);
             return;
         }
         // Tokens beyond the fourth are never used.
@@ -208,7 +211,7 @@ class ObjFile {
         std::int64_t p1 = ToListIndex(v1.position, positions_.size());
         std::int64_t p2 = ToListIndex(v2.position, positions_.size());
         if (p0 < 0 || p1 < 0 || p2 < 0) {
-            Skip(kPositionOutOfRange);
+            Tally(kPositionOutOfRange);
             return;
         }
         Triangle t;
@@ -219,14 +222,14 @@ class ObjFile {
         Vec3 e1 = t.p0 - t.p1;
         Vec3 e2 = t.p0 - t.p2;
         if (!((Dot(e1, e1) < 10.0f && Dot(e2, e2) < 10.0f) || positions_.size() < 100)) {
-            Skip(kSizeFilter);
+            Tally(kSizeFilter);
             return;
         }
 
         bool hasTexCoords = v0.texCoord != kNone;
         bool hasNormals = v0.normal != kNone;
         if (!hasTexCoords && !hasNormals) {
-            Skip(kNoAttributes);
+            Tally(kNoAttributes);
             return;
         }
         if (hasTexCoords) {
@@ -234,7 +237,7 @@ class ObjFile {
             std::int64_t t1 = ToListIndex(v1.texCoord, texCoords_.size());
             std::int64_t t2 = ToListIndex(v2.texCoord, texCoords_.size());
             if (t0 < 0 || t1 < 0 || t2 < 0) {
-                Skip(kTexCoordOutOfRange);
+                Tally(kTexCoordOutOfRange);
                 return;
             }
             t.uv0 = texCoords_[static_cast<std::size_t>(t0)];
@@ -246,7 +249,7 @@ class ObjFile {
             std::int64_t n1 = ToListIndex(v1.normal, normals_.size());
             std::int64_t n2 = ToListIndex(v2.normal, normals_.size());
             if (n0 < 0 || n1 < 0 || n2 < 0) {
-                Skip(kNormalOutOfRange);
+                Tally(kNormalOutOfRange);
                 return;
             }
             t.normal0 = normals_[static_cast<std::size_t>(n0)];
@@ -254,6 +257,10 @@ class ObjFile {
             t.normal2 = normals_[static_cast<std::size_t>(n2)];
         } else {
             t.normal0.x = kNoVertexNormals;
+        }
+        Vec3 across = Cross(t.p1 - t.p0, t.p2 - t.p0);
+        if (Dot(across, across) == 0.0f) {
+            Tally(kDegenerate);
         }
         ComputeFaceFrame(t);
         if (hasTexCoords && hasNormals) {

@@ -2,8 +2,12 @@
 // them to one of the scene's lists. It reads positions, texture coordinates,
 // normals, faces of three or four vertices, "mtllib" and "usemtl"; every
 // other keyword is ignored. It owns the MTL reader and so the material tables.
+// Faces it cannot use are skipped and reported once per file and reason with
+// a count; degenerate (zero-area) triangles are kept as written and counted
+// the same way, since they explain a slow octree.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "scene/diagnostics.h"
@@ -25,6 +29,15 @@ class ObjReader {
                  TriangleList destination, Diagnostics& diagnostics);
 
     MtlReader& Mtl() { return mtl_; }
+
+    // Why the last ReadObj could not open its file.
+    const std::string& OpenFailure() const { return reader_.OpenFailure(); }
+    // Lets *cancel call reading off, here and in the MTL reader (see
+    // LineReader); null: none.
+    void SetCancelFlag(const std::atomic<bool>* cancel) {
+        reader_.SetCancelFlag(cancel);
+        mtl_.SetCancelFlag(cancel);
+    }
 
   private:
     LineReader reader_;

@@ -47,11 +47,14 @@ bool SceneFileReader::LoadScene(const std::string& path, Scene& scene, ObjReader
     bool opened = reader_.Open(path);
     rotX = rotY = rotZ = Matrix4::Identity();
     if (!opened) {
-        diagnostics.Add(path, 0, "cannot open the scene file");
+        diagnostics.Add(path, 0, "cannot open the scene file: " + reader_.OpenFailure());
     }
     Camera& camera = scene.camera;
     for (std::string_view keyword = reader_.ReadLine(); keyword != LineReader::kEndOfFile;
          keyword = reader_.ReadLine()) {
+        if (reader_.Cancelled()) {
+            break;
+        }
         if (keyword.empty()) {
             continue;
         }
@@ -106,6 +109,10 @@ bool SceneFileReader::LoadScene(const std::string& path, Scene& scene, ObjReader
                 "unknown keyword \"" + std::string(keyword.substr(0, 64)) + "\" ignored");
         }
     }
+    if (reader_.Cancelled()) {
+        diagnostics.Add(path, reader_.LineNumber(),
+                        "loading stopped on request: the scene is incomplete");
+    }
     reader_.Close();
     DeriveCameraBasis(camera);
     return opened;
@@ -130,10 +137,12 @@ void SceneFileReader::FinishBlock(const std::string& path, TriangleList list, Sc
         return;
     }
     if (!opened) {
-        diagnostics.Add(path, line, "cannot open the mesh \"" + fileName + "\"");
+        diagnostics.Add(path, line,
+                        "cannot open the mesh \"" + fileName + "\": " + objReader.OpenFailure());
         return;
     }
-    if (scene.objectTriangles.size() + scene.lightTriangles.size() == before) {
+    if (scene.objectTriangles.size() + scene.lightTriangles.size() == before &&
+        !reader_.Cancelled()) {
         diagnostics.Add(path, line, "the mesh \"" + fileName + "\" gave no triangles");
     }
 }

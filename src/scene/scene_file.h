@@ -6,6 +6,7 @@
 // current file name again.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "scene/diagnostics.h"
@@ -26,6 +27,10 @@ class SceneFileReader {
     // be opened; either way the basis is derived.
     bool LoadScene(const std::string& path, Scene& scene, ObjReader& objReader,
                    Diagnostics& diagnostics);
+
+    // Calls a load off once *cancel is set (see LineReader): the lines read
+    // until then take effect, and a diagnostic says the scene is incomplete.
+    void SetCancelFlag(const std::atomic<bool>* cancel) { reader_.SetCancelFlag(cancel); }
 
     // The block state, as the last load left it.
     std::string fileName;

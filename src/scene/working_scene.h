@@ -5,6 +5,8 @@
 // folder the same way.
 #pragma once
 
+#include <atomic>
+
 #include "scene/diagnostics.h"
 #include "scene/obj_reader.h"
 #include "scene/scene.h"
@@ -17,6 +19,12 @@ struct WorkingScene {
     // when that file cannot be opened (a diagnostic says so); the camera basis
     // is derived either way, so the camera stays usable.
     bool Load(Diagnostics& diagnostics);
+
+    // Lets *cancel call a load off (see LineReader); null: none.
+    void SetCancelFlag(const std::atomic<bool>* cancel) {
+        sceneReader.SetCancelFlag(cancel);
+        objReader.SetCancelFlag(cancel);
+    }
 
     SceneFileReader sceneReader;
     ObjReader objReader;

@@ -73,6 +73,31 @@ TEST(ProbeLights, ShortListsKeepTheirCompleteRecords) {
     EXPECT_EQ(lights.diagnostics.Entries().size(), 1u);
 }
 
+TEST(ProbeLights, ANumberThatCannotBeReadEndsTheList) {
+    TempDir dir;
+    // Read as a stream reads: "2,5" gives 2 and the next number starts at
+    // ","; "1.5e" is no number. The complete records before either count.
+    for (const char* list : {"4 0\n0 1 0 0 0 0 1 1 1\n0 0 1 0 0 0 2,5 2 2\n0 0 1 0 0 0 3 3 3\n",
+                             "4 0\n0 1 0 0 0 0 1 1 1 0 0 1 0 0 0 1.5e 2 2\n"}) {
+        LoadedLights lights;
+        lights.Load(dir, list);
+        EXPECT_EQ(lights.probe.LightCount(), 1) << list;
+        ASSERT_EQ(lights.diagnostics.Entries().size(), 1u);
+        EXPECT_NE(lights.diagnostics.Entries()[0].message.find("cannot be read after 1 complete"),
+                  std::string::npos)
+            << lights.diagnostics.Entries()[0].message;
+    }
+    // A number glued to the next one's sign is two numbers; "2 0.5" as the
+    // count reads the count 2 and the ignored integer 0, and ".5" starts the
+    // first record.
+    LoadedLights lights;
+    lights.Load(dir, "2 0.5 1 0 0 0 0 1 1 1-2 -1 0 0 0 0 2 2 2\n");
+    ASSERT_EQ(lights.probe.LightCount(), 2);
+    EXPECT_EQ(lights.probe.lights[0].direction, (Vec3{0.5f, -1, 0}));
+    EXPECT_EQ(lights.probe.lights[0].colour, (Vec3{1, 1, 1}));
+    EXPECT_EQ(lights.probe.lights[1].direction, (Vec3{-2, 1, 0}));
+}
+
 TEST(ProbeLights, UnusableListsLeaveNoLightsButStillConsumeADraw) {
     TempDir dir;
     for (const char* content :

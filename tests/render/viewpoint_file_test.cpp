@@ -182,7 +182,7 @@ TEST_F(ViewpointFileTest, ReadingStopsAtTheFirstUnreadableNumber) {
         {"p 1 2 3\nex 1 zwei 3\ney 0 1 0\n", 1},  // a word
         {"p 1 2 3\nex 1 0,5 0\n", 1},             // a decimal comma
         {"p 1 2 3\nex 1 2\n", 1},                 // the next key read as a number: the end
-        {"p 1 2 3\nex 1 2 3x\n", 1},              // trailing letters
+        {"p 1 2 3\nex 1 2 x3\n", 1},              // letters before the digits
         {"p nan 0 0\n", 0},                       // not a number
         {"p 1 2 3\nex inf 0 0\n", 1},             // infinite
         {"p 1 2 3\nex 1e39 0 0\n", 1},            // beyond the float range

@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "bmp_bytes.h"
 #include "scene_test_support.h"
@@ -243,15 +245,55 @@ TEST(MtlReader, TwoMaterialsNamingOneFileShareItsTexture) {
     EXPECT_EQ(f.Get("c").diffuse->mapWidth, 2.0f);
 }
 
-TEST(MtlReader, TexturesAreKeyedByTheNameAsWritten) {
+TEST(MtlReader, OneFileUnderManySpellingsLoadsOnce) {
     MtlFixture f;
     f.dir.Write("tex/wood.bmp", Bmp24Filled(2, 2, {1, 2, 3}));
-    f.Read(
-        "newmtl a\nmap_Kd tex/wood.bmp\nnewmtl b\nmap_Kd ./tex/wood.bmp\n"
-        "newmtl c\nmap_Kd tex\\wood.bmp\n");
-    ASSERT_EQ(f.reader.DiffuseTextures().Count(), 3);
-    EXPECT_EQ(f.reader.DiffuseTextures().At(2).fileName, "tex\\wood.bmp");
-    EXPECT_TRUE(f.Get("c").diffuse->hasMap);
+    std::vector<std::string> spellings = {"tex/wood.bmp", "tex//wood.bmp", "tex\\wood.bmp",
+                                          "tex/../tex/wood.bmp", f.dir.Path("tex/wood.bmp")};
+    for (std::string prefix = "./"; spellings.size() < 100; prefix += "./") {
+        spellings.push_back(prefix + "tex/wood.bmp");
+    }
+    // More spellings than the table has entries, two materials per table.
+    std::string library;
+    for (std::size_t i = 0; i < spellings.size(); ++i) {
+        library += "newmtl m" + std::to_string(i) + "\nKd 1 1 1\nmap_Kd " + spellings[i] +
+                   "\nmap_Bump " + spellings[i] + "\n";
+    }
+    f.Read(library);
+    // One entry per table: the diffuse one keeps three planes, the bump one one.
+    ASSERT_EQ(f.reader.DiffuseTextures().Count(), 1);
+    ASSERT_EQ(f.reader.BumpTextures().Count(), 1);
+    EXPECT_EQ(f.reader.DiffuseTextures().At(0).fileName, "tex/wood.bmp");
+    EXPECT_EQ(f.reader.TextureBytes(), 4 * 4 * static_cast<std::int64_t>(sizeof(float)));
+    for (std::size_t i = 0; i < spellings.size(); ++i) {
+        const DiffuseLayer& layer = *f.Get("m" + std::to_string(i)).diffuse;
+        EXPECT_EQ(layer.mapR, &f.reader.DiffuseTextures().At(0).r) << spellings[i];
+        EXPECT_EQ(layer.bump, &f.reader.BumpTextures().At(0).g) << spellings[i];
+        EXPECT_EQ(layer.mapName, spellings[i]);
+    }
+    EXPECT_TRUE(f.diagnostics.Empty());
+}
+
+TEST(MtlReader, MapsPastTheMemoryBudgetAreRefusedWithFileAndLine) {
+    MtlFixture f;
+    f.dir.Write("small.bmp", Bmp24Filled(2, 2, {1, 2, 3}));
+    f.dir.Write("large.bmp", Bmp24Filled(8, 8, {1, 2, 3}));
+    // Room for the small map's three planes and a bump plane of 16 samples.
+    f.reader.SetTextureBudget(2 * 2 * 12 + 16 * 4);
+    f.Read("newmtl a\nKd 1 1 1\nmap_Kd small.bmp\nmap_Kd large.bmp\nmap_Bump large.bmp\n");
+    EXPECT_EQ(f.reader.DiffuseTextures().Count(), 1);
+    EXPECT_EQ(f.reader.BumpTextures().Count(), 0);
+    EXPECT_EQ(f.Get("a").diffuse->mapWidth, 2.0f);
+    const auto& entries = f.diagnostics.Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(entries[i].file, f.dir.Path("lib.mtl"));
+        EXPECT_EQ(entries[i].line, 4 + i);
+        EXPECT_NE(entries[i].message.find("large.bmp"), std::string::npos);
+        EXPECT_NE(entries[i].message.find("memory budget"), std::string::npos)
+            << entries[i].message;
+    }
+    EXPECT_EQ(f.reader.TextureBytes(), 2 * 2 * 12);
 }
 
 TEST(MtlReader, NamesInsideTheLibraryResolveAgainstTheObjDirectory) {

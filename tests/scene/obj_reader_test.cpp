@@ -33,6 +33,20 @@ const char* kFourVertices =
     "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nvt 0.5 0.5\n"
     "vn 0 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\nvn 0 0 1\n";
 
+TEST(ObjReader, DegenerateTrianglesAreKeptAndCountedOncePerFile) {
+    ObjFixture f;
+    // Corners that coincide and corners on one line; then a proper triangle.
+    const auto& triangles = f.Read(
+        "v 0 0 0\nv 1 0 0\nv 2 0 0\nv 0 1 0\nvn 0 0 1\n"
+        "f 1//1 1//1 1//1\nf 1//1 2//1 3//1\nf 3//1 2//1 1//1 4//1\n");
+    EXPECT_EQ(triangles.size(), 4u);
+    const auto& entries = f.diagnostics.Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].line, 6);
+    EXPECT_EQ(entries[0].message.rfind("3 × degenerate triangle kept: it has zero area", 0), 0u)
+        << entries[0].message;
+}
+
 TEST(ObjReader, PositionsNegateYAndZ) {
     ObjFixture f;
     auto& tris = f.Read("v 1 2 3\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nf 1//1 2//1 3//1\n");

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "scene/scene_file.h"
 #include "scene_test_support.h"
 
@@ -149,6 +151,25 @@ TEST(SceneFile, CameraBasisIsDerivedAfterTheLastLine) {
     ExpectNear(loaded.scene.camera.ez, {0, 0, 1}, 1e-5f);
     ExpectNear(loaded.scene.camera.ey, {0, 1, 0}, 1e-5f);
     ExpectNear(loaded.scene.camera.ex, {1, 0, 0}, 1e-5f);
+}
+
+TEST(SceneFile, ACancelledLoadStopsAtOnceAndSaysSo) {
+    TempDir dir;
+    std::string mesh;
+    for (int i = 0; i < 20000; ++i) {
+        mesh += "v 0 0 0\nv 1 0 0\nv 0 1 0\nvn 0 0 1\nf -3//1 -2//1 -1//1\n";
+    }
+    dir.Write("m.obj", mesh);
+    dir.Write("scene/scene.txt", "size 8 6\nobj m.obj\nobj_end\nobj m.obj\nobj_end\n");
+    std::atomic<bool> cancel{true};
+    LoadedScene loaded;
+    loaded.sceneReader.SetCancelFlag(&cancel);
+    loaded.objReader.SetCancelFlag(&cancel);
+    EXPECT_TRUE(loaded.Load(dir));
+    EXPECT_TRUE(loaded.scene.objectTriangles.empty());
+    ASSERT_EQ(loaded.diagnostics.Entries().size(), 1u);
+    EXPECT_NE(loaded.diagnostics.Entries()[0].message.find("stopped on request"),
+              std::string::npos);
 }
 
 TEST(SceneFile, MissingFilesAreReportedAndLeaveTheCameraAsItWas) {

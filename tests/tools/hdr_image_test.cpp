@@ -3,10 +3,13 @@
 // with a reason and without allocating what their headers claim.
 #include "probe/hdr_image.h"
 
+#include <sys/stat.h>
+
 #include <ImfRgbaFile.h>
 #include <gtest/gtest.h>
 #include <stb_image_write.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -119,15 +122,15 @@ TEST(ReadHdrImage, RefusesMissingAndUnknownFiles) {
     EXPECT_NE(error.find("OpenEXR"), std::string::npos) << error;
 }
 
-TEST(DetectImageFormat, ContentDecidesBeforeTheExtension) {
+TEST(DetectImageFormat, TheSignatureAloneDecides) {
     TempDir dir;
     EXPECT_EQ(DetectImageFormat(dir.Write("a.hdr", PfmBytes(Sample()))), ImageFormat::Pfm);
     EXPECT_EQ(DetectImageFormat(dir.Write("b.pfm", "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n")),
               ImageFormat::Radiance);
     EXPECT_EQ(DetectImageFormat(dir.Write("c.dat", "\x76\x2f\x31\x01rest")), ImageFormat::OpenExr);
-    // Radiance files without their "#?" line are known only by name.
+    // A name proves nothing: without its "#?" line a file is no Radiance file.
     EXPECT_EQ(DetectImageFormat(dir.Write("d.HDR", "FORMAT=32-bit_rle_rgbe\n")),
-              ImageFormat::Radiance);
+              ImageFormat::Unknown);
     EXPECT_EQ(DetectImageFormat(dir.Write("e.txt", "FORMAT=32-bit_rle_rgbe\n")),
               ImageFormat::Unknown);
 }
@@ -142,6 +145,124 @@ TEST(ReadRadiance, ReadsWhatARadianceWriterWrote) {
     ASSERT_TRUE(ReadHdrImage(path, image, error)) << error;
     // RGBE keeps about 8 bits of mantissa per channel.
     ExpectSameImage(image, sample, 0.01f);
+}
+
+// A 40 × 5 image stb writes run-length encoded (widths of 8 or more are),
+// with runs (flat rows) and literal spans (a ramp).
+HdrImage WideSample() {
+    HdrImage image;
+    image.Resize(40, 5);
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                image.Pixel(x, y)[c] = y % 2 == 0 ? 0.25f * (c + 1) : 0.01f * (x + 1) * (y + c);
+            }
+        }
+    }
+    return image;
+}
+
+TEST(ReadRadiance, ReadsRunLengthEncodedScanLines) {
+    TempDir dir;
+    HdrImage sample = WideSample();
+    std::string path = dir.Path("wide.hdr");
+    ASSERT_NE(stbi_write_hdr(path.c_str(), sample.width, sample.height, 3, sample.rgb.data()), 0);
+    // A scan line header: 2, 2, then the width, 40.
+    ASSERT_NE(lumeno::testing::ReadFile(path).find(std::string("\x02\x02\x00\x28", 4)),
+              std::string::npos);
+    HdrImage image;
+    std::string error;
+    ASSERT_TRUE(ReadHdrImage(path, image, error)) << error;
+    ASSERT_EQ(image.width, sample.width);
+    ASSERT_EQ(image.height, sample.height);
+    // The shared exponent leaves each channel one step of 1/128 of the
+    // pixel's largest channel (or less) from its value.
+    for (int y = 0; y < sample.height; ++y) {
+        for (int x = 0; x < sample.width; ++x) {
+            const float* want = sample.Pixel(x, y);
+            float step = std::max({want[0], want[1], want[2]}) / 128.0f;
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_NEAR(image.Pixel(x, y)[c], want[c], step) << x << ", " << y;
+            }
+        }
+    }
+}
+
+TEST(ReadRadiance, EveryTruncationIsRefusedWithAReason) {
+    TempDir dir;
+    HdrImage sample = WideSample();
+    std::string path = dir.Path("wide.hdr");
+    ASSERT_NE(stbi_write_hdr(path.c_str(), sample.width, sample.height, 3, sample.rgb.data()), 0);
+    std::string bytes = lumeno::testing::ReadFile(path);
+    for (std::size_t length = 0; length < bytes.size(); ++length) {
+        std::string cut = dir.Write("cut.hdr", bytes.substr(0, length));
+        HdrImage image;
+        std::string error;
+        EXPECT_FALSE(ReadHdrImage(cut, image, error)) << length;
+        EXPECT_FALSE(error.empty());
+        EXPECT_TRUE(image.rgb.empty());
+    }
+}
+
+TEST(ReadOpenExr, RefusesAnAttributeLargerThanTheFile) {
+    TempDir dir;
+    std::string path = dir.Path("image.exr");
+    {
+        Imf::RgbaOutputFile file(path.c_str(), 2, 2, Imf::WRITE_RGB);
+        std::vector<Imf::Rgba> pixels(4, Imf::Rgba(1.0f, 2.0f, 3.0f, 1.0f));
+        file.setFrameBuffer(pixels.data(), 1, 2);
+        file.writePixels(2);
+    }
+    // The channel list's size field, made to announce 2 GiB: the library
+    // would reserve that much before reading a byte of it.
+    std::string bytes = lumeno::testing::ReadFile(path);
+    std::size_t type = bytes.find(std::string("chlist\0", 7));
+    ASSERT_NE(type, std::string::npos);
+    bytes.replace(type + 7, 4, "\xff\xff\xff\x7f");
+    HdrImage image;
+    std::string error;
+    EXPECT_FALSE(ReadHdrImage(dir.Write("huge.exr", bytes), image, error));
+    EXPECT_NE(error.find("more than the file holds"), std::string::npos) << error;
+}
+
+TEST(ReadHdrImage, ForeignFormatsNeverReachADecoder) {
+    TempDir dir;
+    const std::pair<const char*, std::string> files[] = {
+        // A 16-bit PNM, a JPEG and a PNG under Radiance's name.
+        {"pnm.hdr", "P6\n2 2\n65535\n" + std::string(24, '\xff')},
+        {"jpeg.hdr", "\xff\xd8\xff\xe0\x00\x10JFIF\x00" + std::string(64, '\x01')},
+        {"png.hdr", "\x89PNG\r\n\x1a\n" + std::string(64, '\0')},
+        // Radiance without its "#?" line, and PFM and Radiance under EXR's name.
+        {"headerless.hdr", "FORMAT=32-bit_rle_rgbe\n\n-Y 1 +X 1\n\x80\x80\x80\x81"},
+        {"text.exr", "#?RADIANCE but then nothing"},
+    };
+    for (const auto& [name, bytes] : files) {
+        HdrImage image;
+        std::string error;
+        EXPECT_FALSE(ReadHdrImage(dir.Write(name, bytes), image, error)) << name;
+        EXPECT_NE(error.find(name), std::string::npos) << error;
+        EXPECT_TRUE(image.rgb.empty());
+    }
+    std::string error;
+    HdrImage image;
+    EXPECT_FALSE(ReadHdrImage(dir.Write("pnm.hdr", files[0].second), image, error));
+    EXPECT_NE(error.find("not a Radiance .hdr, OpenEXR .exr or PFM image"), std::string::npos)
+        << error;
+}
+
+TEST(ReadHdrImage, FifosAndDevicesAreRefusedAtOnce) {
+    TempDir dir;
+    std::string fifo = dir.Path("sky.hdr");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        HdrImage image;
+        std::string error;
+        EXPECT_FALSE(ReadHdrImage(path, image, error));
+        EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+        EXPECT_EQ(DetectImageFormat(path), ImageFormat::Unknown);
+        EXPECT_FALSE(ReadRadiance(path, image, error));
+        EXPECT_FALSE(ReadOpenExr(path, image, error));
+    }
 }
 
 TEST(ReadRadiance, RefusesATruncatedHeader) {

@@ -2,9 +2,13 @@
 // readers of the source formats the probe tool accepts: Radiance .hdr,
 // OpenEXR .exr and PFM (three channels or one, either byte order).
 //
-// The format is recognised by the file's first bytes; only where they match
-// no known format does the extension decide. Every reader checks the image's
-// size before allocating anything and refuses values that are not finite.
+// The format is recognised by the file's first bytes alone ("#?RADIANCE" or
+// "#?RGBE", the OpenEXR signature, "PF" or "Pf"), and only that format's
+// decoder sees the file; anything else is refused, whatever its name. Only
+// regular files are read, never past their size. Every reader checks the
+// image's size before allocating anything (a Radiance file also against the
+// bytes its scan lines need at least, so a truncated one is refused at once)
+// and refuses values that are not finite.
 #pragma once
 
 #include <cstdint>
@@ -37,8 +41,8 @@ struct HdrImage {
 
 enum class ImageFormat { Unknown, Pfm, Radiance, OpenExr };
 
-// The format of the file at path by its content, or by its extension when the
-// content names none. Unknown when neither does (or the file cannot be read).
+// The format of the file at path by its first bytes. Unknown when they name
+// none (or the file cannot be read).
 ImageFormat DetectImageFormat(const std::string& path);
 
 // Reads an image of any accepted format. On failure returns false with a
