@@ -64,10 +64,12 @@ bool TriangleOverlapsBox(Vec3 p0, Vec3 p1, Vec3 p2, Vec3 lo, Vec3 hi);
 
 class Octree {
   public:
-    // Bounds the memory of a build. Nodes and the triangle references held in
-    // lists at any one time (leaves plus the lists of nodes being split) are
-    // counted; a split that would exceed either count is not made, and every
-    // later node in depth-first order stays a leaf.
+    // Bounds the memory of a build. The nodes made and the triangle references
+    // held in lists (of the leaves and of the nodes still to be decided) are
+    // counted. The build decides one depth at a time: when all of a depth's
+    // splits fit they are all made, so a tree within the budget is exactly
+    // the unbounded one; otherwise the nodes with the longest lists are split
+    // while the budget lasts and the others stay leaves, cut short.
     struct Budget {
         std::size_t maxNodes;
         std::size_t maxReferences;
@@ -83,8 +85,9 @@ class Octree {
         std::size_t references = 0;  // entries of all leaf lists
         int maxDepth = 0;
         // Nodes left as leaves with more than 10 triangles because the budget
-        // was spent (0 for every tree that fits).
+        // was spent (0 for every tree that fits), and the longest such list.
         std::size_t leavesCutShort = 0;
+        std::size_t largestCutShort = 0;
         bool budgetSpent = false;
     };
 
