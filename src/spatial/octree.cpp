@@ -719,6 +719,7 @@ void Octree::Clear() {
     references_ = {};
     triangles_ = {};
     edges_ = {};
+    stamps_ = {};
     stats_ = {};
     OctreeNode root;
     root.boxMin = kRootBoxMin;
@@ -738,6 +739,7 @@ bool Octree::Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnos
             throw std::bad_alloc();  // indices are 32-bit
         }
         triangles_ = triangles;
+        stamps_.assign(triangles.size(), 0);
         edges_.reserve(triangles.size());
         for (const Triangle* t : triangles) {
             edges_.push_back(EdgesOf(*t));
@@ -784,7 +786,8 @@ std::vector<const Triangle*> Octree::TrianglesOf(const OctreeNode& leaf) const {
 
 std::size_t Octree::MemoryBytes() const {
     return nodes_.capacity() * sizeof(OctreeNode) + references_.capacity() * sizeof(std::uint32_t) +
-           triangles_.capacity() * sizeof(Triangle*) + edges_.capacity() * sizeof(TriangleEdges);
+           triangles_.capacity() * sizeof(Triangle*) + edges_.capacity() * sizeof(TriangleEdges) +
+           stamps_.capacity() * sizeof(std::uint16_t);
 }
 
 }  // namespace lumeno

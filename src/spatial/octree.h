@@ -17,8 +17,9 @@
 // - exact (FindNearestHit, IsOccluded): takes a number from queryCounter and
 //   stamps every triangle it meets with it, so that a triangle listed in
 //   several leaves is tested once per query. Single-threaded; the stamps also
-//   decide, in rare cases, that a farther hit is reported. Stamps are 16 bits
-//   and stop matching once the counter passes 65,535.
+//   decide, in rare cases, that a farther hit is reported. Stamps are 16 bits,
+//   kept in an array beside the triangles (see Stamps), and stop matching once
+//   the counter passes 65,535.
 // - parallel (the ...Parallel operations): neither reads nor writes the
 //   counter or the stamps, so any number of threads may query one tree. It
 //   gives the exact mode's answer for every query numbered above 65,535.
@@ -129,22 +130,33 @@ class Octree {
     // around like a 32-bit two's-complement integer.
     std::int32_t queryCounter = 1;
 
+    // The exact mode's other state, for saving and restoring it with
+    // queryCounter: one stamp per triangle of the list given to Build, at the
+    // triangle's position in that list (a triangle listed twice has two). A
+    // stamp holds the low 16 bits of the number of the last exact query that
+    // met the triangle; Build sets every stamp to 0. Restoring queryCounter
+    // and the stamps after a Build over the same list lets the exact mode go
+    // on bit for bit. The parallel mode neither reads nor writes them.
+    std::span<std::uint16_t> Stamps() { return stamps_; }
+    std::span<const std::uint16_t> Stamps() const { return stamps_; }
+
   private:
     struct Traversal;
     class Builder;
 
     template <bool kExact>
-    bool Query(HitRecord& hit) const;
+    bool Query(HitRecord& hit, std::uint16_t* stamps) const;
     template <bool kExact>
     bool TraverseNode(const OctreeNode& node, float tx0, float ty0, float tz0, float tx1, float ty1,
                       float tz1, const Traversal& traversal, HitRecord& hit) const;
     template <bool kExact>
-    bool LeafTest(const OctreeNode& leaf, HitRecord& hit) const;
+    bool LeafTest(const OctreeNode& leaf, const Traversal& traversal, HitRecord& hit) const;
 
     std::vector<OctreeNode> nodes_;
     std::vector<std::uint32_t> references_;  // leaf runs of triangle indices
     std::vector<Triangle*> triangles_;       // the built list, in its order
     std::vector<TriangleEdges> edges_;       // packed ray-test data per index
+    std::vector<std::uint16_t> stamps_;      // the exact mode's, per index
     BuildStats stats_;
 };
 

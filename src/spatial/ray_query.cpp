@@ -44,10 +44,11 @@ struct Octree::Traversal {
     Vec3 origin;
     int mirrorMask = 0;
     int parallelMask = 0;
+    std::uint16_t* stamps = nullptr;  // the exact mode's; none in the parallel mode
 };
 
 template <bool kExact>
-bool Octree::LeafTest(const OctreeNode& leaf, HitRecord& hit) const {
+bool Octree::LeafTest(const OctreeNode& leaf, const Traversal& traversal, HitRecord& hit) const {
     const Ray& ray = hit.ray;
     float best = kLeafSearchBound;
     bool found = false;
@@ -77,9 +78,8 @@ bool Octree::LeafTest(const OctreeNode& leaf, HitRecord& hit) const {
     const std::uint32_t* refs = references_.data() + leaf.first;
     for (std::uint32_t k = 0; k < leaf.triangleCount; ++k) {
         std::uint32_t index = refs[k];
-        Triangle* triangle = triangles_[index];
         if constexpr (kExact) {
-            if (static_cast<std::int32_t>(triangle->rayStamp) == hit.queryNumber) {
+            if (static_cast<std::int32_t>(traversal.stamps[index]) == hit.queryNumber) {
                 continue;  // tested by this query in an earlier leaf
             }
         }
@@ -92,9 +92,10 @@ bool Octree::LeafTest(const OctreeNode& leaf, HitRecord& hit) const {
         if (!(hit.maxDistance < 0.0f || hit.maxDistance > g.t)) {
             continue;
         }
+        const Triangle* triangle = triangles_[index];
         hit.candidate = triangle;
         if constexpr (kExact) {
-            triangle->rayStamp = static_cast<std::uint16_t>(hit.queryNumber);
+            traversal.stamps[index] = static_cast<std::uint16_t>(hit.queryNumber);
         }
         best = g.t;
         Vec3 point = HitPoint(edges, g);
@@ -123,7 +124,7 @@ bool Octree::TraverseNode(const OctreeNode& node, float tx0, float ty0, float tz
         return false;  // behind the origin
     }
     if (node.isLeaf != 0) {
-        return LeafTest<kExact>(node, hit);
+        return LeafTest<kExact>(node, traversal, hit);
     }
     float txm = (tx0 + tx1) * 0.5f;
     float tym = (ty0 + ty1) * 0.5f;
@@ -206,9 +207,10 @@ bool Octree::TraverseNode(const OctreeNode& node, float tx0, float ty0, float tz
 }
 
 template <bool kExact>
-bool Octree::Query(HitRecord& hit) const {
+bool Octree::Query(HitRecord& hit, std::uint16_t* stamps) const {
     const OctreeNode& root = nodes_.front();
     Traversal traversal;
+    traversal.stamps = stamps;
     Vec3 o = hit.ray.origin;
     Vec3 d = hit.ray.direction;
     float t0[3];
@@ -255,14 +257,14 @@ bool Octree::FindNearestHit(const Ray& ray, HitRecord& hit) {
     StartNearestHit(ray, hit);
     hit.queryNumber = queryCounter;
     queryCounter = NextQueryNumber(queryCounter);
-    return Query<true>(hit);
+    return Query<true>(hit, stamps_.data());
 }
 
 bool Octree::IsOccluded(Vec3 target, const Ray& ray, HitRecord& hit) {
     StartOcclusion(target, ray, hit);
     hit.queryNumber = queryCounter;
     queryCounter = NextQueryNumber(queryCounter);
-    if (Query<true>(hit)) {
+    if (Query<true>(hit, stamps_.data())) {
         return true;
     }
     hit.distance = hit.maxDistance;
@@ -272,13 +274,13 @@ bool Octree::IsOccluded(Vec3 target, const Ray& ray, HitRecord& hit) {
 bool Octree::FindNearestHitParallel(const Ray& ray, HitRecord& hit) const {
     StartNearestHit(ray, hit);
     hit.queryNumber = 0;  // no number: stamps are neither read nor written
-    return Query<false>(hit);
+    return Query<false>(hit, nullptr);
 }
 
 bool Octree::IsOccludedParallel(Vec3 target, const Ray& ray, HitRecord& hit) const {
     StartOcclusion(target, ray, hit);
     hit.queryNumber = 0;
-    if (Query<false>(hit)) {
+    if (Query<false>(hit, nullptr)) {
         return true;
     }
     hit.distance = hit.maxDistance;
