@@ -663,6 +663,7 @@ class Octree::Builder {
         tree_.nodes_.clear();
         tree_.nodes_.reserve(nodes_.size());
         tree_.nodes_.emplace_back();
+        tree_.traversal_.assign(nodes_.size(), {});
         tree_.references_.clear();
         tree_.references_.reserve(leafLists_.size());
         Place(0, 0);
@@ -683,11 +684,13 @@ class Octree::Builder {
             tree_.references_.insert(tree_.references_.end(), begin,
                                      begin + static_cast<std::ptrdiff_t>(node.listSize));
             tree_.nodes_[to] = out;
+            tree_.traversal_[to] = {out.first, out.triangleCount};
             return;
         }
         auto first = static_cast<std::uint32_t>(tree_.nodes_.size());
         out.first = first;
         tree_.nodes_[to] = out;
+        tree_.traversal_[to] = {first, kInnerNode};
         tree_.nodes_.resize(tree_.nodes_.size() + 8);
         for (std::uint32_t i = 0; i < 8; ++i) {
             Place(node.firstChild + i, first + i);
@@ -716,6 +719,7 @@ Octree::Octree() {
 
 void Octree::Clear() {
     nodes_ = {};
+    traversal_ = {};
     references_ = {};
     triangles_ = {};
     edges_ = {};
@@ -727,6 +731,7 @@ void Octree::Clear() {
     root.center = (kRootBoxMin + kRootBoxMax) * 0.5f;
     root.isLeaf = 1;
     nodes_.push_back(root);
+    traversal_.push_back({0, 0});
     stats_.nodes = 1;
     stats_.leaves = 1;
 }
@@ -785,7 +790,8 @@ std::vector<const Triangle*> Octree::TrianglesOf(const OctreeNode& leaf) const {
 }
 
 std::size_t Octree::MemoryBytes() const {
-    return nodes_.capacity() * sizeof(OctreeNode) + references_.capacity() * sizeof(std::uint32_t) +
+    return nodes_.capacity() * sizeof(OctreeNode) + traversal_.capacity() * sizeof(TraversalNode) +
+           references_.capacity() * sizeof(std::uint32_t) +
            triangles_.capacity() * sizeof(Triangle*) + edges_.capacity() * sizeof(TriangleEdges) +
            stamps_.capacity() * sizeof(std::uint16_t);
 }

@@ -23,7 +23,7 @@
 // - parallel (the ...Parallel operations): neither reads nor writes the
 //   counter or the stamps, so any number of threads may query one tree. It
 //   gives the exact mode's answer for every query numbered above 65,535.
-// Neither mode allocates; the recursion is at most 17 nodes deep.
+// Neither mode allocates; the walk keeps at most 49 nodes on its stack.
 #pragma once
 
 #include <cstddef>
@@ -144,15 +144,27 @@ class Octree {
     struct Traversal;
     class Builder;
 
+    // What the traversal reads of a node, side by side with nodes_ (same
+    // index): eight bytes, so that a walk down the tree touches few cache
+    // lines. The leaf's box, needed only when a triangle is hit, and the
+    // centre, needed only for rays parallel to an axis, stay in nodes_.
+    struct TraversalNode {
+        std::uint32_t first;  // inner: index of child 0; leaf: start of its list
+        std::uint32_t count;  // leaf: number of triangles; inner: kInnerNode
+    };
+    static constexpr std::uint32_t kInnerNode = UINT32_MAX;
+
     template <bool kExact>
     bool Query(HitRecord& hit, std::uint16_t* stamps) const;
     template <bool kExact>
-    bool TraverseNode(const OctreeNode& node, float tx0, float ty0, float tz0, float tx1, float ty1,
-                      float tz1, const Traversal& traversal, HitRecord& hit) const;
+    bool Traverse(float tx0, float ty0, float tz0, float tx1, float ty1, float tz1,
+                  const Traversal& traversal, HitRecord& hit) const;
     template <bool kExact>
-    bool LeafTest(const OctreeNode& leaf, const Traversal& traversal, HitRecord& hit) const;
+    bool LeafTest(std::uint32_t index, TraversalNode node, const Traversal& traversal,
+                  HitRecord& hit) const;
 
     std::vector<OctreeNode> nodes_;
+    std::vector<TraversalNode> traversal_;
     std::vector<std::uint32_t> references_;  // leaf runs of triangle indices
     std::vector<Triangle*> triangles_;       // the built list, in its order
     std::vector<TriangleEdges> edges_;       // packed ray-test data per index

@@ -48,7 +48,9 @@ struct Octree::Traversal {
 };
 
 template <bool kExact>
-bool Octree::LeafTest(const OctreeNode& leaf, const Traversal& traversal, HitRecord& hit) const {
+bool Octree::LeafTest(std::uint32_t index, TraversalNode node, const Traversal& traversal,
+                      HitRecord& hit) const {
+    const OctreeNode& leaf = nodes_[index];
     const Ray& ray = hit.ray;
     float best = kLeafSearchBound;
     bool found = false;
@@ -75,15 +77,15 @@ bool Octree::LeafTest(const OctreeNode& leaf, const Traversal& traversal, HitRec
         }
     }
 
-    const std::uint32_t* refs = references_.data() + leaf.first;
-    for (std::uint32_t k = 0; k < leaf.triangleCount; ++k) {
-        std::uint32_t index = refs[k];
+    const std::uint32_t* refs = references_.data() + node.first;
+    for (std::uint32_t k = 0; k < node.count; ++k) {
+        const std::uint32_t position = refs[k];
         if constexpr (kExact) {
-            if (static_cast<std::int32_t>(traversal.stamps[index]) == hit.queryNumber) {
+            if (static_cast<std::int32_t>(traversal.stamps[position]) == hit.queryNumber) {
                 continue;  // tested by this query in an earlier leaf
             }
         }
-        const TriangleEdges& edges = edges_[index];
+        const TriangleEdges& edges = edges_[position];
         EdgeHit g;
         // best is inclusive: a later triangle at the same distance wins.
         if (!IntersectEdges(edges, ray.origin, ray.direction, 0.0f, best, g)) {
@@ -92,10 +94,10 @@ bool Octree::LeafTest(const OctreeNode& leaf, const Traversal& traversal, HitRec
         if (!(hit.maxDistance < 0.0f || hit.maxDistance > g.t)) {
             continue;
         }
-        const Triangle* triangle = triangles_[index];
+        const Triangle* triangle = triangles_[position];
         hit.candidate = triangle;
         if constexpr (kExact) {
-            traversal.stamps[index] = static_cast<std::uint16_t>(hit.queryNumber);
+            traversal.stamps[position] = static_cast<std::uint16_t>(hit.queryNumber);
         }
         best = g.t;
         Vec3 point = HitPoint(edges, g);
@@ -117,93 +119,136 @@ bool Octree::LeafTest(const OctreeNode& leaf, const Traversal& traversal, HitRec
     return found && 0.0f < best && best < kLeafSearchBound;
 }
 
+namespace {
+
+// A node still to visit and its entry and exit parameters on each axis.
+struct PendingNode {
+    std::uint32_t node;
+    float t0[3];
+    float t1[3];
+};
+
+// A ray crosses at most four of a node's children, and the traversal keeps
+// the ones after the first on its stack: three per level, 16 levels.
+constexpr int kStackSize = 3 * 16 + 1;
+
+}  // namespace
+
+// Children are visited in the order the ray crosses them, each subtree fully
+// before the next, and the first leaf that accepts a hit ends the query: the
+// order of the recursive formulation, kept on a small explicit stack.
 template <bool kExact>
-bool Octree::TraverseNode(const OctreeNode& node, float tx0, float ty0, float tz0, float tx1,
-                          float ty1, float tz1, const Traversal& traversal, HitRecord& hit) const {
-    if (tx1 < 0.0f || ty1 < 0.0f || tz1 < 0.0f) {
-        return false;  // behind the origin
-    }
-    if (node.isLeaf != 0) {
-        return LeafTest<kExact>(node, traversal, hit);
-    }
-    float txm = (tx0 + tx1) * 0.5f;
-    float tym = (ty0 + ty1) * 0.5f;
-    float tzm = (tz0 + tz1) * 0.5f;
-    // Along an axis the ray does not move, the origin's side of the centre
-    // decides (an origin on the mid-plane counts as the upper side).
+bool Octree::Traverse(float tx0, float ty0, float tz0, float tx1, float ty1, float tz1,
+                      const Traversal& traversal, HitRecord& hit) const {
+    PendingNode stack[kStackSize];
+    int top = 0;
+    std::uint32_t index = 0;
     const Vec3& o = traversal.origin;
-    if ((traversal.parallelMask & 4) != 0) {
-        txm = node.center.x > o.x ? kParallelMidParameter : -kParallelMidParameter;
-    }
-    if ((traversal.parallelMask & 2) != 0) {
-        tym = node.center.y > o.y ? kParallelMidParameter : -kParallelMidParameter;
-    }
-    if ((traversal.parallelMask & 1) != 0) {
-        tzm = node.center.z > o.z ? kParallelMidParameter : -kParallelMidParameter;
-    }
-    int i;
-    if (tx0 > ty0 && tx0 > tz0) {
-        i = (tym < tx0 ? 2 : 0) + (tzm < tx0 ? 1 : 0);
-    } else if (ty0 > tz0) {
-        i = (txm < ty0 ? 4 : 0) + (tzm < ty0 ? 1 : 0);
-    } else {
-        i = (txm < tz0 ? 4 : 0) + (tym < tz0 ? 2 : 0);
-    }
-    const OctreeNode* children = nodes_.data() + node.first;
     const int mirror = traversal.mirrorMask;
-    auto visit = [&](int child, float a0, float b0, float c0, float a1, float b1, float c1) {
-        return TraverseNode<kExact>(children[child ^ mirror], a0, b0, c0, a1, b1, c1, traversal,
-                                    hit);
-    };
-    while (i != kEnd) {
-        switch (i) {
-            case 0:
-                if (visit(0, tx0, ty0, tz0, txm, tym, tzm)) {
+    for (;;) {
+        if (!(tx1 < 0.0f || ty1 < 0.0f || tz1 < 0.0f)) {  // else behind the origin
+            const TraversalNode node = traversal_[index];
+            if (node.count != kInnerNode) {
+                if (LeafTest<kExact>(index, node, traversal, hit)) {
                     return true;
                 }
-                i = NextChild(txm, 4, tym, 2, tzm, 1);
-                break;
-            case 1:
-                if (visit(1, tx0, ty0, tzm, txm, tym, tz1)) {
-                    return true;
+            } else {
+                float txm = (tx0 + tx1) * 0.5f;
+                float tym = (ty0 + ty1) * 0.5f;
+                float tzm = (tz0 + tz1) * 0.5f;
+                // Along an axis the ray does not move, the origin's side of the
+                // centre decides (an origin on the mid-plane counts as the upper
+                // side).
+                if (traversal.parallelMask != 0) {
+                    const Vec3& center = nodes_[index].center;
+                    if ((traversal.parallelMask & 4) != 0) {
+                        txm = center.x > o.x ? kParallelMidParameter : -kParallelMidParameter;
+                    }
+                    if ((traversal.parallelMask & 2) != 0) {
+                        tym = center.y > o.y ? kParallelMidParameter : -kParallelMidParameter;
+                    }
+                    if ((traversal.parallelMask & 1) != 0) {
+                        tzm = center.z > o.z ? kParallelMidParameter : -kParallelMidParameter;
+                    }
                 }
-                i = NextChild(txm, 5, tym, 3, tz1, kEnd);
-                break;
-            case 2:
-                if (visit(2, tx0, tym, tz0, txm, ty1, tzm)) {
-                    return true;
+                int i;
+                if (tx0 > ty0 && tx0 > tz0) {
+                    i = (tym < tx0 ? 2 : 0) + (tzm < tx0 ? 1 : 0);
+                } else if (ty0 > tz0) {
+                    i = (txm < ty0 ? 4 : 0) + (tzm < ty0 ? 1 : 0);
+                } else {
+                    i = (txm < tz0 ? 4 : 0) + (tym < tz0 ? 2 : 0);
                 }
-                i = NextChild(txm, 6, ty1, kEnd, tzm, 3);
-                break;
-            case 3:
-                if (visit(3, tx0, tym, tzm, txm, ty1, tz1)) {
-                    return true;
+                // The children in crossing order, with their parameters.
+                PendingNode order[4];
+                int count = 0;
+                auto add = [&](int child, float a0, float b0, float c0, float a1, float b1,
+                               float c1) {
+                    order[count++] = {node.first + static_cast<std::uint32_t>(child ^ mirror),
+                                      {a0, b0, c0},
+                                      {a1, b1, c1}};
+                };
+                while (i != kEnd) {
+                    switch (i) {
+                        case 0:
+                            add(0, tx0, ty0, tz0, txm, tym, tzm);
+                            i = NextChild(txm, 4, tym, 2, tzm, 1);
+                            break;
+                        case 1:
+                            add(1, tx0, ty0, tzm, txm, tym, tz1);
+                            i = NextChild(txm, 5, tym, 3, tz1, kEnd);
+                            break;
+                        case 2:
+                            add(2, tx0, tym, tz0, txm, ty1, tzm);
+                            i = NextChild(txm, 6, ty1, kEnd, tzm, 3);
+                            break;
+                        case 3:
+                            add(3, tx0, tym, tzm, txm, ty1, tz1);
+                            i = NextChild(txm, 7, ty1, kEnd, tz1, kEnd);
+                            break;
+                        case 4:
+                            add(4, txm, ty0, tz0, tx1, tym, tzm);
+                            i = NextChild(tx1, kEnd, tym, 6, tzm, 5);
+                            break;
+                        case 5:
+                            add(5, txm, ty0, tzm, tx1, tym, tz1);
+                            i = NextChild(tx1, kEnd, tym, 7, tz1, kEnd);
+                            break;
+                        case 6:
+                            add(6, txm, tym, tz0, tx1, ty1, tzm);
+                            i = NextChild(tx1, kEnd, ty1, kEnd, tzm, 7);
+                            break;
+                        default:
+                            add(7, txm, tym, tzm, tx1, ty1, tz1);
+                            i = kEnd;
+                            break;
+                    }
                 }
-                i = NextChild(txm, 7, ty1, kEnd, tz1, kEnd);
-                break;
-            case 4:
-                if (visit(4, txm, ty0, tz0, tx1, tym, tzm)) {
-                    return true;
+                for (int k = count - 1; k > 0; --k) {
+                    stack[top++] = order[k];
                 }
-                i = NextChild(tx1, kEnd, tym, 6, tzm, 5);
-                break;
-            case 5:
-                if (visit(5, txm, ty0, tzm, tx1, tym, tz1)) {
-                    return true;
-                }
-                i = NextChild(tx1, kEnd, tym, 7, tz1, kEnd);
-                break;
-            case 6:
-                if (visit(6, txm, tym, tz0, tx1, ty1, tzm)) {
-                    return true;
-                }
-                i = NextChild(tx1, kEnd, ty1, kEnd, tzm, 7);
-                break;
-            default:
-                return visit(7, txm, tym, tzm, tx1, ty1, tz1);
+                index = order[0].node;
+                tx0 = order[0].t0[0];
+                ty0 = order[0].t0[1];
+                tz0 = order[0].t0[2];
+                tx1 = order[0].t1[0];
+                ty1 = order[0].t1[1];
+                tz1 = order[0].t1[2];
+                continue;
+            }
         }
+        if (top == 0) {
+            return false;
+        }
+        const PendingNode& next = stack[--top];
+        index = next.node;
+        tx0 = next.t0[0];
+        ty0 = next.t0[1];
+        tz0 = next.t0[2];
+        tx1 = next.t1[0];
+        ty1 = next.t1[1];
+        tz1 = next.t1[2];
     }
-    return false;
 }
 
 template <bool kExact>
@@ -231,7 +276,7 @@ bool Octree::Query(HitRecord& hit, std::uint16_t* stamps) const {
     }
     traversal.origin = o;
     if (std::max({t0[0], t0[1], t0[2]}) < std::min({t1[0], t1[1], t1[2]})) {
-        return TraverseNode<kExact>(root, t0[0], t0[1], t0[2], t1[0], t1[1], t1[2], traversal, hit);
+        return Traverse<kExact>(t0[0], t0[1], t0[2], t1[0], t1[1], t1[2], traversal, hit);
     }
     return false;
 }
