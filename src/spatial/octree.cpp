@@ -657,16 +657,58 @@ class Octree::Builder {
     }
 
     // Lays the nodes out as the queries read them: the eight children of a
-    // node side by side, groups in depth-first order, and the leaves' lists
-    // in the same order.
+    // node side by side in one cache line of the traversal copy, groups in
+    // depth-first order, and the leaves' blocks in the same order. The root
+    // has a group of its own (the other seven places stay unused).
     void Assemble() {
+        const std::size_t groups = 1 + (nodes_.size() - 1) / 8;
         tree_.nodes_.clear();
-        tree_.nodes_.reserve(nodes_.size());
-        tree_.nodes_.emplace_back();
-        tree_.traversal_.assign(nodes_.size(), {});
-        tree_.references_.clear();
-        tree_.references_.reserve(leafLists_.size());
+        tree_.nodes_.reserve(8 * groups);
+        tree_.nodes_.resize(8);
+        tree_.traversal_.assign(groups, {});
         Place(0, 0);
+        tree_.stats_.nodes = nodes_.size();
+        tree_.stats_.references = leafLists_.size();
+        if (blockCount_ > UINT32_MAX) {
+            throw std::bad_alloc();  // block indices are 32-bit
+        }
+        tree_.blocks_.resize(blockCount_);
+        tbb::parallel_for(tbb::blocked_range<std::size_t>(0, leaves_.size()),
+                          [&](const tbb::blocked_range<std::size_t>& r) {
+                              for (std::size_t k = r.begin(); k != r.end(); ++k) {
+                                  FillBlocks(leaves_[k]);
+                              }
+                          });
+    }
+
+    // A leaf's triangles into its blocks: lane k of block b holds the
+    // triangle at 4·b + k of its list; spare lanes hold a degenerate
+    // triangle at the origin.
+    void FillBlocks(const Node& leaf) {
+        TriangleBlock* block = tree_.blocks_.data() + leaf.firstChild;
+        for (std::size_t k = 0; k < leaf.listSize; k += 4, ++block) {
+            alignas(16) float lanes[9][4] = {};
+            for (std::size_t lane = 0; lane < 4; ++lane) {
+                std::uint32_t position = 0;
+                if (k + lane < leaf.listSize) {
+                    position = leafLists_[leaf.listStart + k + lane];
+                    const std::array<Vec3, 3>& c = corners_[position];
+                    Vec3 e1 = c[1] - c[0];
+                    Vec3 e2 = c[2] - c[0];
+                    for (int a = 0; a < 3; ++a) {
+                        lanes[a][lane] = c[0][a];
+                        lanes[3 + a][lane] = e1[a];
+                        lanes[6 + a][lane] = e2[a];
+                    }
+                }
+                block->position[lane] = position;
+            }
+            for (int a = 0; a < 3; ++a) {
+                block->edges.p0[a] = _mm_load_ps(lanes[a]);
+                block->edges.e1[a] = _mm_load_ps(lanes[3 + a]);
+                block->edges.e2[a] = _mm_load_ps(lanes[6 + a]);
+            }
+        }
     }
 
     void Place(std::uint32_t from, std::uint32_t to) {
@@ -678,19 +720,22 @@ class Octree::Builder {
         out.depth = node.depth;
         out.isLeaf = node.leaf ? 1 : 0;
         if (node.leaf) {
-            out.first = static_cast<std::uint32_t>(tree_.references_.size());
+            out.first = static_cast<std::uint32_t>(blockCount_);
             out.triangleCount = static_cast<std::uint32_t>(node.listSize);
-            auto begin = leafLists_.begin() + static_cast<std::ptrdiff_t>(node.listStart);
-            tree_.references_.insert(tree_.references_.end(), begin,
-                                     begin + static_cast<std::ptrdiff_t>(node.listSize));
+            blockCount_ += (node.listSize + 3) / 4;
+            if (node.listSize > 0) {
+                Node job = node;
+                job.firstChild = out.first;  // here: the leaf's first block
+                leaves_.push_back(job);
+            }
             tree_.nodes_[to] = out;
-            tree_.traversal_[to] = {out.first, out.triangleCount};
+            tree_.traversal_[to / 8].node[to % 8] = {out.first, out.triangleCount};
             return;
         }
         auto first = static_cast<std::uint32_t>(tree_.nodes_.size());
         out.first = first;
         tree_.nodes_[to] = out;
-        tree_.traversal_[to] = {first, kInnerNode};
+        tree_.traversal_[to / 8].node[to % 8] = {first, kInnerNode};
         tree_.nodes_.resize(tree_.nodes_.size() + 8);
         for (std::uint32_t i = 0; i < 8; ++i) {
             Place(node.firstChild + i, first + i);
@@ -708,6 +753,8 @@ class Octree::Builder {
     std::vector<Pending> pending_;  // the nodes of the depth being decided
     std::vector<Pending> next_;
     std::vector<Wanting> wanting_;
+    std::vector<Node> leaves_;  // leaves with triangles, in placing order
+    std::size_t blockCount_ = 0;
     std::vector<std::uint32_t> leafLists_;  // the leaves' lists, in the order they were made
     std::size_t nodeCount_ = 1;
     std::size_t live_ = 0;  // references in the leaves' and the undecided nodes' lists
@@ -720,9 +767,8 @@ Octree::Octree() {
 void Octree::Clear() {
     nodes_ = {};
     traversal_ = {};
-    references_ = {};
+    blocks_ = {};
     triangles_ = {};
-    edges_ = {};
     stamps_ = {};
     stats_ = {};
     OctreeNode root;
@@ -731,7 +777,8 @@ void Octree::Clear() {
     root.center = (kRootBoxMin + kRootBoxMax) * 0.5f;
     root.isLeaf = 1;
     nodes_.push_back(root);
-    traversal_.push_back({0, 0});
+    traversal_.emplace_back();
+    traversal_.front().node[0] = {0, 0};
     stats_.nodes = 1;
     stats_.leaves = 1;
 }
@@ -745,16 +792,11 @@ bool Octree::Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnos
         }
         triangles_ = triangles;
         stamps_.assign(triangles.size(), 0);
-        edges_.reserve(triangles.size());
-        for (const Triangle* t : triangles) {
-            edges_.push_back(EdgesOf(*t));
-        }
         nodes_.front().isLeaf = 0;
         stats_.leaves = 0;
         Builder builder(*this, budget);
         builder.Run();
-        references_.shrink_to_fit();
-        nodes_.shrink_to_fit();
+
     } catch (const std::bad_alloc&) {
         Clear();
         if (diagnostics != nullptr) {
@@ -764,8 +806,6 @@ bool Octree::Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnos
         }
         return false;
     }
-    stats_.nodes = nodes_.size();
-    stats_.references = references_.size();
     if (stats_.budgetSpent && diagnostics != nullptr) {
         diagnostics->Add("octree", 0,
                          "the index reached its memory limit (" + std::to_string(budget.maxNodes) +
@@ -784,15 +824,14 @@ std::vector<const Triangle*> Octree::TrianglesOf(const OctreeNode& leaf) const {
         return list;
     }
     for (std::uint32_t k = 0; k < leaf.triangleCount; ++k) {
-        list.push_back(triangles_[references_[leaf.first + k]]);
+        list.push_back(triangles_[blocks_[leaf.first + k / 4].position[k % 4]]);
     }
     return list;
 }
 
 std::size_t Octree::MemoryBytes() const {
-    return nodes_.capacity() * sizeof(OctreeNode) + traversal_.capacity() * sizeof(TraversalNode) +
-           references_.capacity() * sizeof(std::uint32_t) +
-           triangles_.capacity() * sizeof(Triangle*) + edges_.capacity() * sizeof(TriangleEdges) +
+    return nodes_.capacity() * sizeof(OctreeNode) + traversal_.capacity() * sizeof(TraversalGroup) +
+           blocks_.capacity() * sizeof(TriangleBlock) + triangles_.capacity() * sizeof(Triangle*) +
            stamps_.capacity() * sizeof(std::uint16_t);
 }
 

@@ -9,9 +9,11 @@
 // walk the tree front to back and stop at the first leaf that accepts a hit.
 //
 // Layout: the nodes live in one array (the eight children of a node are
-// neighbours), the leaves' lists are runs of one index array, and the ray test
-// reads a packed copy of each triangle's corner and edges. The full Triangle
-// is read only for the hit a query reports.
+// neighbours), with a compact copy of what the walk down the tree reads. Each
+// leaf's triangles are stored in its own run of blocks, in list order, four
+// to a block, as the corner and edges the ray test reads, lane by lane for
+// SSE, with each triangle's position in the built list. The full Triangle is
+// read only for a triangle the ray meets.
 //
 // Two query modes share one built tree:
 // - exact (FindNearestHit, IsOccluded): takes a number from queryCounter and
@@ -49,8 +51,8 @@ struct OctreeNode {
     Vec3 boxMin;  // the node's box is closed: points on its faces belong to it
     Vec3 boxMax;
     Vec3 center;  // (boxMin + boxMax) · 0.5
-    // Inner node: index of child 0 (child i is at firstChild + i).
-    // Leaf: index of the first entry of its run in the reference array.
+    // Inner node: index of child 0 (child i is at first + i).
+    // Leaf: index of the first block of its triangles.
     std::uint32_t first = 0;
     std::uint32_t triangleCount = 0;  // leaves only
     std::int16_t depth = 0;
@@ -75,9 +77,11 @@ class Octree {
         std::size_t maxNodes;
         std::size_t maxReferences;
     };
-    // 8M nodes (384 MiB) and 32M references (128 MiB): room for meshes of
-    // several million triangles, while a pathological scene stops well short
-    // of exhausting memory.
+    // 8M nodes (448 MiB with their traversal copies) and 32M references
+    // (about 1.6 GiB: 40 bytes each in blocks of four, a quarter more for
+    // the blocks' spare lanes): room for meshes of several million
+    // triangles, while a pathological scene stops well short of exhausting
+    // memory.
     static constexpr Budget kDefaultBudget{std::size_t{1} << 23, std::size_t{1} << 25};
 
     struct BuildStats {
@@ -149,10 +153,14 @@ class Octree {
     // lines. The leaf's box, needed only when a triangle is hit, and the
     // centre, needed only for rays parallel to an axis, stay in nodes_.
     struct TraversalNode {
-        std::uint32_t first;  // inner: index of child 0; leaf: start of its list
+        std::uint32_t first;  // inner: index of child 0; leaf: its first block
         std::uint32_t count;  // leaf: number of triangles; inner: kInnerNode
     };
     static constexpr std::uint32_t kInnerNode = UINT32_MAX;
+    // Node i is node[i % 8] of group i / 8: eight siblings share a cache line.
+    struct alignas(64) TraversalGroup {
+        TraversalNode node[8];
+    };
 
     template <bool kExact>
     bool Query(HitRecord& hit, std::uint16_t* stamps) const;
@@ -163,12 +171,18 @@ class Octree {
     bool LeafTest(std::uint32_t index, TraversalNode node, const Traversal& traversal,
                   HitRecord& hit) const;
 
+    // Four triangles of one leaf, in list order; a leaf's last block may
+    // have spare lanes, which are never read.
+    struct TriangleBlock {
+        TriangleEdges4 edges;
+        std::uint32_t position[4];  // in the built list
+    };
+
     std::vector<OctreeNode> nodes_;
-    std::vector<TraversalNode> traversal_;
-    std::vector<std::uint32_t> references_;  // leaf runs of triangle indices
-    std::vector<Triangle*> triangles_;       // the built list, in its order
-    std::vector<TriangleEdges> edges_;       // packed ray-test data per index
-    std::vector<std::uint16_t> stamps_;      // the exact mode's, per index
+    std::vector<TraversalGroup> traversal_;
+    std::vector<TriangleBlock> blocks_;  // the leaves' runs
+    std::vector<Triangle*> triangles_;   // the built list, in its order
+    std::vector<std::uint16_t> stamps_;  // the exact mode's, by position
     BuildStats stats_;
 };
 

@@ -3,6 +3,7 @@
 // only hits inside the leaf's own box (so the first accepting leaf holds the
 // nearest hit). Nothing here allocates.
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 
 #include "spatial/octree.h"
@@ -33,6 +34,19 @@ int NextChild(float a, int p, float b, int q, float c, int r) {
 
 constexpr int kEnd = 8;
 
+float Lane(__m128 v, std::size_t lane) {
+    alignas(16) float lanes[4];
+    _mm_store_ps(lanes, v);
+    return lanes[lane];
+}
+
+// One lane's triangle of a block of four.
+TriangleEdges LaneOf(const TriangleEdges4& tri, std::size_t lane) {
+    return {{Lane(tri.p0[0], lane), Lane(tri.p0[1], lane), Lane(tri.p0[2], lane)},
+            {Lane(tri.e1[0], lane), Lane(tri.e1[1], lane), Lane(tri.e1[2], lane)},
+            {Lane(tri.e2[0], lane), Lane(tri.e2[1], lane), Lane(tri.e2[2], lane)}};
+}
+
 std::int32_t NextQueryNumber(std::int32_t counter) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(counter) + 1u);
 }
@@ -41,6 +55,7 @@ std::int32_t NextQueryNumber(std::int32_t counter) {
 
 // The mirrored origin and the axis masks of one query.
 struct Octree::Traversal {
+    Ray4 ray;  // the query's ray as given, in every lane
     Vec3 origin;
     int mirrorMask = 0;
     int parallelMask = 0;
@@ -77,38 +92,59 @@ bool Octree::LeafTest(std::uint32_t index, TraversalNode node, const Traversal& 
         }
     }
 
-    const std::uint32_t* refs = references_.data() + node.first;
-    for (std::uint32_t k = 0; k < node.count; ++k) {
-        const std::uint32_t position = refs[k];
-        if constexpr (kExact) {
-            if (static_cast<std::int32_t>(traversal.stamps[position]) == hit.queryNumber) {
-                continue;  // tested by this query in an earlier leaf
+    // Four triangles at a time; the lanes that meet the ray then go through
+    // the bound, the stamps and the filters one by one, in list order, as
+    // the one-triangle loop would take them.
+    const TriangleBlock* block = blocks_.data() + node.first;
+    for (std::uint32_t k = 0; k < node.count; k += 4, ++block) {
+        EdgeHits4 hits;
+        unsigned lanes = IntersectEdges4(block->edges, traversal.ray, hits);
+        if (node.count - k < 4) {
+            lanes &= (1u << (node.count - k)) - 1u;  // spare lanes
+        }
+        if (lanes == 0) {
+            continue;
+        }
+        alignas(16) float t[4];
+        alignas(16) float u[4];
+        alignas(16) float v[4];
+        alignas(16) float side[4];
+        _mm_store_ps(t, hits.t);
+        _mm_store_ps(u, hits.u);
+        _mm_store_ps(v, hits.v);
+        _mm_store_ps(side, hits.side);
+        for (; lanes != 0; lanes &= lanes - 1) {
+            const auto lane = static_cast<std::size_t>(std::countr_zero(lanes));
+            const std::uint32_t position = block->position[lane];
+            if constexpr (kExact) {
+                if (static_cast<std::int32_t>(traversal.stamps[position]) == hit.queryNumber) {
+                    continue;  // tested by this query in an earlier leaf
+                }
             }
-        }
-        const TriangleEdges& edges = edges_[position];
-        EdgeHit g;
-        // best is inclusive: a later triangle at the same distance wins.
-        if (!IntersectEdges(edges, ray.origin, ray.direction, 0.0f, best, g)) {
-            continue;
-        }
-        if (!(hit.maxDistance < 0.0f || hit.maxDistance > g.t)) {
-            continue;
-        }
-        const Triangle* triangle = triangles_[position];
-        hit.candidate = triangle;
-        if constexpr (kExact) {
-            traversal.stamps[position] = static_cast<std::uint16_t>(hit.queryNumber);
-        }
-        best = g.t;
-        Vec3 point = HitPoint(edges, g);
-        // A blocking test takes any hit on the segment; a nearest-hit test
-        // only one inside this leaf, leaving others to the leaf that holds
-        // them.
-        if (hit.maxDistance > 0.0f || InLeafBox(leaf, point)) {
-            found = true;
-            accepted = triangle;
-            acceptedHit = g;
-            acceptedPoint = point;
+            // best is inclusive: a later triangle at the same distance wins.
+            if (t[lane] > best) {
+                continue;
+            }
+            if (!(hit.maxDistance < 0.0f || hit.maxDistance > t[lane])) {
+                continue;
+            }
+            const Triangle* triangle = triangles_[position];
+            hit.candidate = triangle;
+            if constexpr (kExact) {
+                traversal.stamps[position] = static_cast<std::uint16_t>(hit.queryNumber);
+            }
+            best = t[lane];
+            const EdgeHit g{t[lane], u[lane], v[lane], side[lane]};
+            const Vec3 point = HitPoint(LaneOf(block->edges, lane), g);
+            // A blocking test takes any hit on the segment; a nearest-hit test
+            // only one inside this leaf, leaving others to the leaf that holds
+            // them.
+            if (hit.maxDistance > 0.0f || InLeafBox(leaf, point)) {
+                found = true;
+                accepted = triangle;
+                acceptedHit = g;
+                acceptedPoint = point;
+            }
         }
     }
     if (found) {
@@ -147,9 +183,11 @@ bool Octree::Traverse(float tx0, float ty0, float tz0, float tx1, float ty1, flo
     const int mirror = traversal.mirrorMask;
     for (;;) {
         if (!(tx1 < 0.0f || ty1 < 0.0f || tz1 < 0.0f)) {  // else behind the origin
-            const TraversalNode node = traversal_[index];
+            const TraversalNode node = traversal_[index / 8].node[index % 8];
             if (node.count != kInnerNode) {
-                if (LeafTest<kExact>(index, node, traversal, hit)) {
+                // An empty leaf can only accept the candidate.
+                if ((node.count != 0 || hit.candidate != nullptr) &&
+                    LeafTest<kExact>(index, node, traversal, hit)) {
                     return true;
                 }
             } else {
@@ -256,6 +294,7 @@ bool Octree::Query(HitRecord& hit, std::uint16_t* stamps) const {
     const OctreeNode& root = nodes_.front();
     Traversal traversal;
     traversal.stamps = stamps;
+    traversal.ray = Broadcast(hit.ray);
     Vec3 o = hit.ray.origin;
     Vec3 d = hit.ray.direction;
     float t0[3];
