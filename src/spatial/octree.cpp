@@ -403,7 +403,8 @@ constexpr std::size_t kClassifyGrain = 2048;
 // parallel: runs of each list independently), then the splits are decided
 // in one sequential step, so the tree is the same for any number of threads.
 // Lists are runs of triangle indices into the built list; each child's list
-// keeps its parent's order.
+// keeps its parent's order. Nodes are numbered in the order they are made,
+// depth by depth, the root alone in the first group of eight.
 //
 // The budget counts the nodes made and the references held in lists (of the
 // leaves and of the nodes of the depth being decided). When a depth's splits
@@ -414,7 +415,7 @@ constexpr std::size_t kClassifyGrain = 2048;
 // lists are longest.
 class Octree::Builder {
   public:
-    Builder(Octree& tree, Budget budget) : tree_(tree), budget_(budget) {}
+    Builder(Octree& tree, Budget budget) : tree_(tree), nodes_(tree.nodes_), budget_(budget) {}
 
     void Run() {
         const std::vector<Triangle*>& triangles = tree_.triangles_;
@@ -429,35 +430,26 @@ class Octree::Builder {
                                   level_[i] = static_cast<std::uint32_t>(i);
                               }
                           });
-        Node root;
+        // Room for typical trees up front: untouched capacity costs no memory,
+        // and growing these arrays would copy them and fault in fresh pages.
+        nodes_.clear();
+        nodes_.reserve(std::min(budget_.maxNodes, 4 * count) + 8);
+        leafLists_.reserve(std::min(budget_.maxReferences, 16 * count + 64));
+        nodes_.assign(8, OctreeNode{});
+        OctreeNode& root = nodes_.front();
         root.boxMin = kRootBoxMin;
         root.boxMax = kRootBoxMax;
         root.center = (kRootBoxMin + kRootBoxMax) * 0.5f;
-        // Room for typical trees up front: untouched capacity costs no memory,
-        // and growing these arrays would copy them and fault in fresh pages.
-        nodes_.reserve(std::min(budget_.maxNodes, 4 * count + 64));
-        leafLists_.reserve(std::min(budget_.maxReferences, 16 * count + 64));
-        nodes_.push_back(root);
         pending_.push_back({0, 0, count});
         live_ = count;
         while (!pending_.empty()) {
             SplitLevel();
             std::swap(pending_, next_);
         }
-        Assemble();
+        FillLeaves();
     }
 
   private:
-    struct Node {
-        Vec3 boxMin;
-        Vec3 boxMax;
-        Vec3 center;
-        std::int16_t depth = 0;
-        bool leaf = false;
-        std::uint32_t firstChild = 0;  // inner nodes
-        std::size_t listStart = 0;     // leaves: their run of leafLists_
-        std::size_t listSize = 0;
-    };
     // A node of the depth being decided and its run of level_.
     struct Pending {
         std::uint32_t node;
@@ -473,22 +465,31 @@ class Octree::Builder {
         std::size_t end;
         std::array<std::size_t, 8> counts;
     };
-
     // A pending node that wants a split: how many references each child
-    // lists, and whether the budget lets it split.
+    // lists and where each child's list will start, and whether the budget
+    // lets it split.
     struct Wanting {
         std::size_t pending;
         std::array<std::size_t, 8> counts;
+        std::array<std::size_t, 8> starts;
         std::size_t childRefs;
         bool split;
     };
+    // What a depth's decisions mean for one pending node: its entry in
+    // wanting_ if it splits (else kNone), and where its children go (split)
+    // or where its list goes among the leaves' lists (leaf).
+    struct Outcome {
+        std::size_t wanting;
+        std::size_t place;
+    };
+    static constexpr std::size_t kNone = SIZE_MAX;
 
     bool WantsSplit(const Pending& p) const {
         return nodes_[p.node].depth <= kMaxSplitDepth && p.size > kMaxLeafTriangles;
     }
 
     void Classify(Slice& slice, const Pending& p) {
-        const Node& node = nodes_[p.node];
+        const OctreeNode& node = nodes_[p.node];
         const SplitBoxes boxes = BoxesOf(node.boxMin, node.center, node.boxMax);
         std::array<std::size_t, 8> counts{};
         for (std::size_t k = slice.start; k < slice.end; ++k) {
@@ -508,6 +509,7 @@ class Octree::Builder {
         std::vector<Wanting>& wanting = wanting_;
         wanting.clear();
         slices_.clear();
+        outcomes_.assign(pending.size(), {kNone, 0});
         for (std::size_t j = 0; j < pending.size(); ++j) {
             const Pending& p = pending[j];
             if (!WantsSplit(p)) {
@@ -519,7 +521,8 @@ class Octree::Builder {
                                    std::min(start + kClassifyGrain, p.start + p.size),
                                    {}});
             }
-            wanting.push_back({j, {}, 0, false});
+            outcomes_[j].wanting = wanting.size();
+            wanting.push_back({j, {}, {}, 0, false});
         }
         masks_.resize(level_.size());
         tbb::parallel_for(tbb::blocked_range<std::size_t>(0, slices_.size()),
@@ -538,42 +541,34 @@ class Octree::Builder {
         }
         DecideSplits(pending, wanting);
 
-        // The next depth: the children of the split nodes in order, each
-        // list at its own run of the next depth's lists (w.counts become the
-        // start of each child's run); each slice of a parent's list learns
-        // where its references go.
-        std::vector<Pending>& next = next_;
-        next.clear();
+        // Where everything goes: the children of the split nodes, eight by
+        // eight, in order; their lists, child by child, in the next depth's
+        // lists; and the new leaves' lists after the earlier leaves' lists.
+        const std::size_t firstNew = nodes_.size();
+        std::size_t children = firstNew;
         std::size_t nextSize = 0;
-        std::size_t w = 0;
+        std::size_t leafList = leafLists_.size();
+        BuildStats& stats = tree_.stats_;
         for (std::size_t j = 0; j < pending.size(); ++j) {
-            const Pending& p = pending[j];
-            bool split = w < wanting.size() && wanting[w].pending == j && wanting[w].split;
-            if (w < wanting.size() && wanting[w].pending == j) {
-                ++w;
-            }
-            if (!split) {
-                MakeLeaf(p);
-                continue;
-            }
-            std::array<std::size_t, 8>& counts = wanting[w - 1].counts;
-            auto firstChild = static_cast<std::uint32_t>(nodes_.size());
-            nodes_[p.node].firstChild = firstChild;
-            const Node parent = nodes_[p.node];
-            const SplitBoxes boxes = BoxesOf(parent.boxMin, parent.center, parent.boxMax);
-            for (std::size_t i = 0; i < 8; ++i) {
-                Node child;
-                child.boxMin = boxes.lo[i];
-                child.boxMax = boxes.hi[i];
-                child.center = (boxes.lo[i] + boxes.hi[i]) * 0.5f;
-                child.depth = static_cast<std::int16_t>(parent.depth + 1);
-                nodes_.push_back(child);
-                next.push_back({firstChild + static_cast<std::uint32_t>(i), nextSize, counts[i]});
-                std::size_t start = nextSize;
-                nextSize += counts[i];
-                counts[i] = start;
+            Outcome& outcome = outcomes_[j];
+            if (outcome.wanting != kNone && wanting[outcome.wanting].split) {
+                Wanting& w = wanting[outcome.wanting];
+                outcome.place = children;
+                children += 8;
+                for (std::size_t i = 0; i < 8; ++i) {
+                    w.starts[i] = nextSize;
+                    nextSize += w.counts[i];
+                }
+            } else {
+                outcome.wanting = kNone;
+                outcome.place = leafList;
+                leafList += pending[j].size;
+                ++stats.leaves;
+                stats.maxDepth =
+                    std::max(stats.maxDepth, static_cast<int>(nodes_[pending[j].node].depth));
             }
         }
+        // Each slice of a split node's list learns where its references go.
         for (Slice& slice : slices_) {
             Wanting& owner = wanting[slice.wanting];
             if (!owner.split) {
@@ -581,12 +576,51 @@ class Octree::Builder {
                 continue;
             }
             for (std::size_t i = 0; i < 8; ++i) {
-                std::size_t start = owner.counts[i];
-                owner.counts[i] += slice.counts[i];
-                slice.counts[i] = start;
+                std::size_t count = slice.counts[i];
+                slice.counts[i] = owner.starts[i];
+                owner.starts[i] += count;
             }
         }
+        nodes_.resize(children);
+        leafLists_.resize(leafList);
+        next_.resize(children - firstNew);
         spare_.resize(nextSize);
+
+        // The children and the leaves, node by node; then the next depth's
+        // lists, slice by slice.
+        tbb::parallel_for(
+            tbb::blocked_range<std::size_t>(0, pending.size()),
+            [&](const tbb::blocked_range<std::size_t>& r) {
+                for (std::size_t j = r.begin(); j != r.end(); ++j) {
+                    const Pending& p = pending[j];
+                    const Outcome& outcome = outcomes_[j];
+                    OctreeNode& node = nodes_[p.node];
+                    if (outcome.wanting == kNone) {
+                        node.isLeaf = 1;
+                        node.first = 0;  // its first block, once the blocks are laid out
+                        node.triangleCount = static_cast<std::uint32_t>(p.size);
+                        auto from = level_.begin() + static_cast<std::ptrdiff_t>(p.start);
+                        std::copy(from, from + static_cast<std::ptrdiff_t>(p.size),
+                                  leafLists_.begin() + static_cast<std::ptrdiff_t>(outcome.place));
+                        continue;
+                    }
+                    const Wanting& w = wanting_[outcome.wanting];
+                    node.first = static_cast<std::uint32_t>(outcome.place);
+                    const SplitBoxes boxes = BoxesOf(node.boxMin, node.center, node.boxMax);
+                    for (std::size_t i = 0; i < 8; ++i) {
+                        OctreeNode& child = nodes_[outcome.place + i];
+                        child = OctreeNode{};
+                        child.boxMin = boxes.lo[i];
+                        child.boxMax = boxes.hi[i];
+                        child.center = (boxes.lo[i] + boxes.hi[i]) * 0.5f;
+                        child.depth = static_cast<std::int16_t>(node.depth + 1);
+                        // w.starts now hold each child's end.
+                        next_[outcome.place + i - firstNew] = {
+                            static_cast<std::uint32_t>(outcome.place + i),
+                            w.starts[i] - w.counts[i], w.counts[i]};
+                    }
+                }
+            });
         tbb::parallel_for(
             tbb::blocked_range<std::size_t>(0, slices_.size()),
             [&](const tbb::blocked_range<std::size_t>& r) {
@@ -644,54 +678,56 @@ class Octree::Builder {
         }
     }
 
-    void MakeLeaf(const Pending& p) {
-        Node& node = nodes_[p.node];
-        node.leaf = true;
-        node.listStart = leafLists_.size();
-        node.listSize = p.size;
-        leafLists_.insert(leafLists_.end(), level_.begin() + static_cast<std::ptrdiff_t>(p.start),
-                          level_.begin() + static_cast<std::ptrdiff_t>(p.start + p.size));
-        BuildStats& stats = tree_.stats_;
-        ++stats.leaves;
-        stats.maxDepth = std::max(stats.maxDepth, static_cast<int>(node.depth));
-    }
-
-    // Lays the nodes out as the queries read them: the eight children of a
-    // node side by side in one cache line of the traversal copy, groups in
-    // depth-first order, and the leaves' blocks in the same order. The root
-    // has a group of its own (the other seven places stay unused).
-    void Assemble() {
-        const std::size_t groups = 1 + (nodes_.size() - 1) / 8;
-        tree_.nodes_.clear();
-        tree_.nodes_.reserve(8 * groups);
-        tree_.nodes_.resize(8);
-        tree_.traversal_.assign(groups, {});
-        Place(0, 0);
-        tree_.stats_.nodes = nodes_.size();
-        tree_.stats_.references = leafLists_.size();
-        if (blockCount_ > UINT32_MAX) {
-            throw std::bad_alloc();  // block indices are 32-bit
+    // The traversal copy of every node, and each leaf's triangles into its
+    // blocks, leaves in node order: lane k of a leaf's block b holds the
+    // triangle at 4·b + k of its list; spare lanes hold a degenerate triangle
+    // at the origin.
+    void FillLeaves() {
+        const std::size_t count = nodes_.size();
+        // Each leaf's first block and its first entry in leafLists_, in node
+        // order (the lists were placed depth by depth in node order too; the
+        // root group's seven spare places are no leaves).
+        std::vector<std::size_t> listStart(count, 0);
+        std::size_t blocks = 0;
+        std::size_t lists = 0;
+        for (std::size_t n = 0; n < count; ++n) {
+            OctreeNode& node = nodes_[n];
+            if (node.isLeaf != 0) {
+                listStart[n] = lists;
+                lists += node.triangleCount;
+                node.first = static_cast<std::uint32_t>(blocks);
+                blocks += (node.triangleCount + 3) / 4;
+                if (blocks > UINT32_MAX) {
+                    throw std::bad_alloc();  // block indices are 32-bit
+                }
+            }
         }
-        tree_.blocks_.resize(blockCount_);
-        tbb::parallel_for(tbb::blocked_range<std::size_t>(0, leaves_.size()),
+        tree_.traversal_.resize((count + 7) / 8);
+        tree_.blocks_.resize(blocks);
+        tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count, 256),
                           [&](const tbb::blocked_range<std::size_t>& r) {
-                              for (std::size_t k = r.begin(); k != r.end(); ++k) {
-                                  FillBlocks(leaves_[k]);
+                              for (std::size_t n = r.begin(); n != r.end(); ++n) {
+                                  const OctreeNode& node = nodes_[n];
+                                  tree_.traversal_[n / 8].node[n % 8] = {
+                                      node.first,
+                                      node.isLeaf != 0 ? node.triangleCount : kInnerNode};
+                                  if (node.isLeaf != 0 && node.triangleCount > 0) {
+                                      FillBlocks(node, listStart[n]);
+                                  }
                               }
                           });
+        tree_.stats_.nodes = nodeCount_;
+        tree_.stats_.references = lists;
     }
 
-    // A leaf's triangles into its blocks: lane k of block b holds the
-    // triangle at 4·b + k of its list; spare lanes hold a degenerate
-    // triangle at the origin.
-    void FillBlocks(const Node& leaf) {
-        TriangleBlock* block = tree_.blocks_.data() + leaf.firstChild;
-        for (std::size_t k = 0; k < leaf.listSize; k += 4, ++block) {
+    void FillBlocks(const OctreeNode& leaf, std::size_t listStart) {
+        TriangleBlock* block = tree_.blocks_.data() + leaf.first;
+        for (std::size_t k = 0; k < leaf.triangleCount; k += 4, ++block) {
             alignas(16) float lanes[9][4] = {};
             for (std::size_t lane = 0; lane < 4; ++lane) {
                 std::uint32_t position = 0;
-                if (k + lane < leaf.listSize) {
-                    position = leafLists_[leaf.listStart + k + lane];
+                if (k + lane < leaf.triangleCount) {
+                    position = leafLists_[listStart + k + lane];
                     const std::array<Vec3, 3>& c = corners_[position];
                     Vec3 e1 = c[1] - c[0];
                     Vec3 e2 = c[2] - c[0];
@@ -711,51 +747,19 @@ class Octree::Builder {
         }
     }
 
-    void Place(std::uint32_t from, std::uint32_t to) {
-        const Node& node = nodes_[from];
-        OctreeNode out;
-        out.boxMin = node.boxMin;
-        out.boxMax = node.boxMax;
-        out.center = node.center;
-        out.depth = node.depth;
-        out.isLeaf = node.leaf ? 1 : 0;
-        if (node.leaf) {
-            out.first = static_cast<std::uint32_t>(blockCount_);
-            out.triangleCount = static_cast<std::uint32_t>(node.listSize);
-            blockCount_ += (node.listSize + 3) / 4;
-            if (node.listSize > 0) {
-                Node job = node;
-                job.firstChild = out.first;  // here: the leaf's first block
-                leaves_.push_back(job);
-            }
-            tree_.nodes_[to] = out;
-            tree_.traversal_[to / 8].node[to % 8] = {out.first, out.triangleCount};
-            return;
-        }
-        auto first = static_cast<std::uint32_t>(tree_.nodes_.size());
-        out.first = first;
-        tree_.nodes_[to] = out;
-        tree_.traversal_[to / 8].node[to % 8] = {first, kInnerNode};
-        tree_.nodes_.resize(tree_.nodes_.size() + 8);
-        for (std::uint32_t i = 0; i < 8; ++i) {
-            Place(node.firstChild + i, first + i);
-        }
-    }
-
     Octree& tree_;
+    HugePageVector<OctreeNode>& nodes_;  // the tree's own, written as the build goes
     Budget budget_;
-    std::vector<std::array<Vec3, 3>> corners_;
-    std::vector<Node> nodes_;
-    std::vector<std::uint32_t> level_;  // the lists of the depth being decided
-    std::vector<std::uint32_t> spare_;  // the next depth's lists, while they are made
-    std::vector<std::uint8_t> masks_;   // per entry of level_: the children listing it
+    HugePageVector<std::array<Vec3, 3>> corners_;
+    HugePageVector<std::uint32_t> level_;      // the lists of the depth being decided
+    HugePageVector<std::uint32_t> spare_;      // the next depth's lists, while they are made
+    HugePageVector<std::uint8_t> masks_;       // per entry of level_: the children listing it
+    HugePageVector<std::uint32_t> leafLists_;  // the leaves' lists, depth by depth
     std::vector<Slice> slices_;
     std::vector<Pending> pending_;  // the nodes of the depth being decided
     std::vector<Pending> next_;
     std::vector<Wanting> wanting_;
-    std::vector<Node> leaves_;  // leaves with triangles, in placing order
-    std::size_t blockCount_ = 0;
-    std::vector<std::uint32_t> leafLists_;  // the leaves' lists, in the order they were made
+    std::vector<Outcome> outcomes_;  // per pending node
     std::size_t nodeCount_ = 1;
     std::size_t live_ = 0;  // references in the leaves' and the undecided nodes' lists
 };

@@ -35,6 +35,7 @@
 
 #include "scene/diagnostics.h"
 #include "scene/triangle.h"
+#include "spatial/huge_page_allocator.h"
 #include "spatial/ray.h"
 #include "spatial/triangle_intersection.h"
 
@@ -178,11 +179,11 @@ class Octree {
         std::uint32_t position[4];  // in the built list
     };
 
-    std::vector<OctreeNode> nodes_;
-    std::vector<TraversalGroup> traversal_;
-    std::vector<TriangleBlock> blocks_;  // the leaves' runs
-    std::vector<Triangle*> triangles_;   // the built list, in its order
-    std::vector<std::uint16_t> stamps_;  // the exact mode's, by position
+    HugePageVector<OctreeNode> nodes_;
+    HugePageVector<TraversalGroup> traversal_;
+    HugePageVector<TriangleBlock> blocks_;  // the leaves' runs
+    std::vector<Triangle*> triangles_;      // the built list, in its order
+    std::vector<std::uint16_t> stamps_;     // the exact mode's, by position
     BuildStats stats_;
 };
 
