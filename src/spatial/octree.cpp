@@ -679,31 +679,29 @@ class Octree::Builder {
     }
 
     // The traversal copy of every node, and each leaf's triangles into its
-    // blocks, leaves in node order: lane k of a leaf's block b holds the
-    // triangle at 4·b + k of its list; spare lanes hold a degenerate triangle
-    // at the origin.
+    // data, leaves in node order.
     void FillLeaves() {
         const std::size_t count = nodes_.size();
-        // Each leaf's first block and its first entry in leafLists_, in node
-        // order (the lists were placed depth by depth in node order too; the
-        // root group's seven spare places are no leaves).
+        // Each leaf's first entry in leafLists_, in node order (the lists were
+        // placed depth by depth in node order too; the root group's seven
+        // spare places are no leaves).
         std::vector<std::size_t> listStart(count, 0);
-        std::size_t blocks = 0;
         std::size_t lists = 0;
         for (std::size_t n = 0; n < count; ++n) {
             OctreeNode& node = nodes_[n];
             if (node.isLeaf != 0) {
                 listStart[n] = lists;
+                node.first = static_cast<std::uint32_t>(lists);
                 lists += node.triangleCount;
-                node.first = static_cast<std::uint32_t>(blocks);
-                blocks += (node.triangleCount + 3) / 4;
-                if (blocks > UINT32_MAX) {
-                    throw std::bad_alloc();  // block indices are 32-bit
-                }
             }
         }
+        if (9 * lists + 3 > UINT32_MAX) {
+            throw std::bad_alloc();  // word indices are 32-bit
+        }
         tree_.traversal_.resize((count + 7) / 8);
-        tree_.blocks_.resize(blocks);
+        tree_.leafData_.resize(9 * lists + 3);
+        std::fill(tree_.leafData_.end() - 3, tree_.leafData_.end(), 0.0f);
+        tree_.positions_.resize(lists);
         tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count, 256),
                           [&](const tbb::blocked_range<std::size_t>& r) {
                               for (std::size_t n = r.begin(); n != r.end(); ++n) {
@@ -711,8 +709,8 @@ class Octree::Builder {
                                   tree_.traversal_[n / 8].node[n % 8] = {
                                       node.first,
                                       node.isLeaf != 0 ? node.triangleCount : kInnerNode};
-                                  if (node.isLeaf != 0 && node.triangleCount > 0) {
-                                      FillBlocks(node, listStart[n]);
+                                  if (node.isLeaf != 0) {
+                                      FillLeaf(node, listStart[n]);
                                   }
                               }
                           });
@@ -720,30 +718,21 @@ class Octree::Builder {
         tree_.stats_.references = lists;
     }
 
-    void FillBlocks(const OctreeNode& leaf, std::size_t listStart) {
-        TriangleBlock* block = tree_.blocks_.data() + leaf.first;
-        for (std::size_t k = 0; k < leaf.triangleCount; k += 4, ++block) {
-            alignas(16) float lanes[9][4] = {};
-            for (std::size_t lane = 0; lane < 4; ++lane) {
-                std::uint32_t position = 0;
-                if (k + lane < leaf.triangleCount) {
-                    position = leafLists_[listStart + k + lane];
-                    const std::array<Vec3, 3>& c = corners_[position];
-                    Vec3 e1 = c[1] - c[0];
-                    Vec3 e2 = c[2] - c[0];
-                    for (int a = 0; a < 3; ++a) {
-                        lanes[a][lane] = c[0][a];
-                        lanes[3 + a][lane] = e1[a];
-                        lanes[6 + a][lane] = e2[a];
-                    }
-                }
-                block->position[lane] = position;
-            }
+    void FillLeaf(const OctreeNode& leaf, std::size_t listStart) {
+        const std::size_t n = leaf.triangleCount;
+        float* data = tree_.leafData_.data() + 9 * std::size_t{leaf.first};
+        std::uint32_t* positions = tree_.positions_.data() + leaf.first;
+        for (std::size_t k = 0; k < n; ++k) {
+            std::uint32_t position = leafLists_[listStart + k];
+            const std::array<Vec3, 3>& c = corners_[position];
+            Vec3 e1 = c[1] - c[0];
+            Vec3 e2 = c[2] - c[0];
             for (int a = 0; a < 3; ++a) {
-                block->edges.p0[a] = _mm_load_ps(lanes[a]);
-                block->edges.e1[a] = _mm_load_ps(lanes[3 + a]);
-                block->edges.e2[a] = _mm_load_ps(lanes[6 + a]);
+                data[static_cast<std::size_t>(a) * n + k] = c[0][a];
+                data[static_cast<std::size_t>(3 + a) * n + k] = e1[a];
+                data[static_cast<std::size_t>(6 + a) * n + k] = e2[a];
             }
+            positions[k] = position;
         }
     }
 
@@ -771,7 +760,8 @@ Octree::Octree() {
 void Octree::Clear() {
     nodes_ = {};
     traversal_ = {};
-    blocks_ = {};
+    leafData_ = {};
+    positions_ = {};
     triangles_ = {};
     stamps_ = {};
     stats_ = {};
@@ -828,15 +818,15 @@ std::vector<const Triangle*> Octree::TrianglesOf(const OctreeNode& leaf) const {
         return list;
     }
     for (std::uint32_t k = 0; k < leaf.triangleCount; ++k) {
-        list.push_back(triangles_[blocks_[leaf.first + k / 4].position[k % 4]]);
+        list.push_back(triangles_[positions_[leaf.first + k]]);
     }
     return list;
 }
 
 std::size_t Octree::MemoryBytes() const {
     return nodes_.capacity() * sizeof(OctreeNode) + traversal_.capacity() * sizeof(TraversalGroup) +
-           blocks_.capacity() * sizeof(TriangleBlock) + triangles_.capacity() * sizeof(Triangle*) +
-           stamps_.capacity() * sizeof(std::uint16_t);
+           leafData_.capacity() * sizeof(float) + positions_.capacity() * sizeof(std::uint32_t) +
+           triangles_.capacity() * sizeof(Triangle*) + stamps_.capacity() * sizeof(std::uint16_t);
 }
 
 }  // namespace lumeno

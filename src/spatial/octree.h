@@ -10,10 +10,10 @@
 //
 // Layout: the nodes live in one array (the eight children of a node are
 // neighbours), with a compact copy of what the walk down the tree reads. Each
-// leaf's triangles are stored in its own run of blocks, in list order, four
-// to a block, as the corner and edges the ray test reads, lane by lane for
-// SSE, with each triangle's position in the built list. The full Triangle is
-// read only for a triangle the ray meets.
+// leaf's triangles are stored together, in list order, as the corner and
+// edges the ray test reads, coordinate by coordinate so that SSE loads four
+// triangles at once, with each triangle's position in the built list. The
+// full Triangle is read only for a triangle the ray meets.
 //
 // Two query modes share one built tree:
 // - exact (FindNearestHit, IsOccluded): takes a number from queryCounter and
@@ -53,7 +53,7 @@ struct OctreeNode {
     Vec3 boxMax;
     Vec3 center;  // (boxMin + boxMax) · 0.5
     // Inner node: index of child 0 (child i is at first + i).
-    // Leaf: index of the first block of its triangles.
+    // Leaf: index of its first triangle reference.
     std::uint32_t first = 0;
     std::uint32_t triangleCount = 0;  // leaves only
     std::int16_t depth = 0;
@@ -79,10 +79,9 @@ class Octree {
         std::size_t maxReferences;
     };
     // 8M nodes (448 MiB with their traversal copies) and 32M references
-    // (about 1.6 GiB: 40 bytes each in blocks of four, a quarter more for
-    // the blocks' spare lanes): room for meshes of several million
-    // triangles, while a pathological scene stops well short of exhausting
-    // memory.
+    // (1.25 GiB: each holds a copy of its triangle's corner and edges): room
+    // for meshes of several million triangles, while a pathological scene
+    // stops well short of exhausting memory.
     static constexpr Budget kDefaultBudget{std::size_t{1} << 23, std::size_t{1} << 25};
 
     struct BuildStats {
@@ -154,7 +153,7 @@ class Octree {
     // lines. The leaf's box, needed only when a triangle is hit, and the
     // centre, needed only for rays parallel to an axis, stay in nodes_.
     struct TraversalNode {
-        std::uint32_t first;  // inner: index of child 0; leaf: its first block
+        std::uint32_t first;  // inner: index of child 0; leaf: its first reference
         std::uint32_t count;  // leaf: number of triangles; inner: kInnerNode
     };
     static constexpr std::uint32_t kInnerNode = UINT32_MAX;
@@ -172,18 +171,20 @@ class Octree {
     bool LeafTest(std::uint32_t index, TraversalNode node, const Traversal& traversal,
                   HitRecord& hit) const;
 
-    // Four triangles of one leaf, in list order; a leaf's last block may
-    // have spare lanes, which are never read.
-    struct TriangleBlock {
-        TriangleEdges4 edges;
-        std::uint32_t position[4];  // in the built list
-    };
-
     HugePageVector<OctreeNode> nodes_;
     HugePageVector<TraversalGroup> traversal_;
-    HugePageVector<TriangleBlock> blocks_;  // the leaves' runs
-    std::vector<Triangle*> triangles_;      // the built list, in its order
-    std::vector<std::uint16_t> stamps_;     // the exact mode's, by position
+    // Each leaf's triangles, from reference `first` on: in leafData_, nine
+    // runs of one float per triangle in list order, from word 9 · first (the
+    // corner p0's x, y and z, then those of the edges e1 and e2), so that a
+    // leaf of n triangles holds p0.y of its k-th triangle at 9 · first + n + k;
+    // in positions_, each triangle's position in the built list. The ray test
+    // loads four triangles of a run at once, reading past a leaf's last one
+    // into its next run (those lanes are ignored), so the data ends with three
+    // zero words.
+    HugePageVector<float> leafData_;
+    HugePageVector<std::uint32_t> positions_;
+    std::vector<Triangle*> triangles_;   // the built list, in its order
+    std::vector<std::uint16_t> stamps_;  // the exact mode's, by position
     BuildStats stats_;
 };
 

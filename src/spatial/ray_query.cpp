@@ -34,19 +34,6 @@ int NextChild(float a, int p, float b, int q, float c, int r) {
 
 constexpr int kEnd = 8;
 
-float Lane(__m128 v, std::size_t lane) {
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, v);
-    return lanes[lane];
-}
-
-// One lane's triangle of a block of four.
-TriangleEdges LaneOf(const TriangleEdges4& tri, std::size_t lane) {
-    return {{Lane(tri.p0[0], lane), Lane(tri.p0[1], lane), Lane(tri.p0[2], lane)},
-            {Lane(tri.e1[0], lane), Lane(tri.e1[1], lane), Lane(tri.e1[2], lane)},
-            {Lane(tri.e2[0], lane), Lane(tri.e2[1], lane), Lane(tri.e2[2], lane)}};
-}
-
 std::int32_t NextQueryNumber(std::int32_t counter) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(counter) + 1u);
 }
@@ -95,12 +82,23 @@ bool Octree::LeafTest(std::uint32_t index, TraversalNode node, const Traversal& 
     // Four triangles at a time; the lanes that meet the ray then go through
     // the bound, the stamps and the filters one by one, in list order, as
     // the one-triangle loop would take them.
-    const TriangleBlock* block = blocks_.data() + node.first;
-    for (std::uint32_t k = 0; k < node.count; k += 4, ++block) {
+    const std::size_t n = node.count;
+    const float* data = leafData_.data() + 9 * std::size_t{node.first};
+    const std::uint32_t* positions = positions_.data() + node.first;
+    for (std::size_t k = 0; k < n; k += 4) {
+        // Past the leaf's last triangle the loads read the next run's
+        // coordinates (or the array's zero padding), ordinary numbers that
+        // cost no more to compute with; those lanes are masked off below.
+        TriangleEdges4 four;
+        for (std::size_t a = 0; a < 3; ++a) {
+            four.p0[a] = _mm_loadu_ps(data + a * n + k);
+            four.e1[a] = _mm_loadu_ps(data + (3 + a) * n + k);
+            four.e2[a] = _mm_loadu_ps(data + (6 + a) * n + k);
+        }
         EdgeHits4 hits;
-        unsigned lanes = IntersectEdges4(block->edges, traversal.ray, hits);
-        if (node.count - k < 4) {
-            lanes &= (1u << (node.count - k)) - 1u;  // spare lanes
+        unsigned lanes = IntersectEdges4(four, traversal.ray, hits);
+        if (n - k < 4) {
+            lanes &= (1u << (n - k)) - 1u;
         }
         if (lanes == 0) {
             continue;
@@ -115,7 +113,8 @@ bool Octree::LeafTest(std::uint32_t index, TraversalNode node, const Traversal& 
         _mm_store_ps(side, hits.side);
         for (; lanes != 0; lanes &= lanes - 1) {
             const auto lane = static_cast<std::size_t>(std::countr_zero(lanes));
-            const std::uint32_t position = block->position[lane];
+            const std::size_t at = k + lane;
+            const std::uint32_t position = positions[at];
             if constexpr (kExact) {
                 if (static_cast<std::int32_t>(traversal.stamps[position]) == hit.queryNumber) {
                     continue;  // tested by this query in an earlier leaf
@@ -135,7 +134,10 @@ bool Octree::LeafTest(std::uint32_t index, TraversalNode node, const Traversal& 
             }
             best = t[lane];
             const EdgeHit g{t[lane], u[lane], v[lane], side[lane]};
-            const Vec3 point = HitPoint(LaneOf(block->edges, lane), g);
+            const TriangleEdges edges{{data[at], data[n + at], data[2 * n + at]},
+                                      {data[3 * n + at], data[4 * n + at], data[5 * n + at]},
+                                      {data[6 * n + at], data[7 * n + at], data[8 * n + at]}};
+            const Vec3 point = HitPoint(edges, g);
             // A blocking test takes any hit on the segment; a nearest-hit test
             // only one inside this leaf, leaving others to the leaf that holds
             // them.
