@@ -1,9 +1,9 @@
 // HugePageAllocator: an allocator for the octree's large arrays. Arrays of
 // 2 MiB or more are placed on 2 MiB boundaries and offered to the kernel for
-// huge pages: a build of a million triangles fills hundreds of megabytes,
-// which would otherwise cost a page fault every 4 KiB, and the queries' reads
-// scattered over those arrays miss the address translation cache far less.
-// Smaller arrays come from the ordinary allocator. Growing such a vector
+// huge pages: the queries' reads scattered over hundreds of megabytes then
+// miss the address translation cache far less, and filling them costs one
+// page fault per 2 MiB instead of per 4 KiB. Smaller arrays come from the
+// ordinary allocator. Growing such a vector
 // with resize leaves new elements of trivial types uninitialised (as `new
 // T[n]` would), since the build writes every element it makes room for and
 // a zero fill would only touch the memory twice.

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 #include <utility>
@@ -393,6 +394,34 @@ std::uint8_t ChildrenListing(const std::array<Vec3, 3>& p, const SplitBoxes& b) 
     return members;
 }
 
+// An allocator for the build's working arrays: like std::allocator, except
+// that resize leaves new elements of trivial types uninitialised (the build
+// writes each one before reading it). These arrays grow and are freed during
+// the build, so they stay on ordinary pages: huge pages would have every
+// regrowth fault in and clear fresh 2 MiB pages.
+template <class T>
+struct WorkingAllocator : std::allocator<T> {
+    using value_type = T;
+    template <class U>
+    struct rebind {
+        using other = WorkingAllocator<U>;
+    };
+    WorkingAllocator() = default;
+    template <class U>
+    explicit WorkingAllocator(const WorkingAllocator<U>&) {}
+    template <class U>
+    void construct(U* place) {
+        ::new (static_cast<void*>(place)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* place, Args&&... args) {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+    }
+};
+
+template <class T>
+using WorkingVector = std::vector<T, WorkingAllocator<T>>;
+
 // Lists are classified in runs of at most this many references, each run
 // by one task.
 constexpr std::size_t kClassifyGrain = 2048;
@@ -739,11 +768,11 @@ class Octree::Builder {
     Octree& tree_;
     HugePageVector<OctreeNode>& nodes_;  // the tree's own, written as the build goes
     Budget budget_;
-    HugePageVector<std::array<Vec3, 3>> corners_;
-    HugePageVector<std::uint32_t> level_;      // the lists of the depth being decided
-    HugePageVector<std::uint32_t> spare_;      // the next depth's lists, while they are made
-    HugePageVector<std::uint8_t> masks_;       // per entry of level_: the children listing it
-    HugePageVector<std::uint32_t> leafLists_;  // the leaves' lists, depth by depth
+    WorkingVector<std::array<Vec3, 3>> corners_;
+    WorkingVector<std::uint32_t> level_;      // the lists of the depth being decided
+    WorkingVector<std::uint32_t> spare_;      // the next depth's lists, while they are made
+    WorkingVector<std::uint8_t> masks_;       // per entry of level_: the children listing it
+    WorkingVector<std::uint32_t> leafLists_;  // the leaves' lists, depth by depth
     std::vector<Slice> slices_;
     std::vector<Pending> pending_;  // the nodes of the depth being decided
     std::vector<Pending> next_;

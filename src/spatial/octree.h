@@ -7,6 +7,8 @@
 // more than 10 triangles and is no deeper than 15; a triangle that touches
 // several children is listed in each, never copied or clipped. The queries
 // walk the tree front to back and stop at the first leaf that accepts a hit.
+// Build decides one depth at a time on oneTBB tasks; the tree does not depend
+// on the number of threads.
 //
 // Layout: the nodes live in one array (the eight children of a node are
 // neighbours), with a compact copy of what the walk down the tree reads. Each
