@@ -853,9 +853,9 @@ std::vector<const Triangle*> Octree::TrianglesOf(const OctreeNode& leaf) const {
 }
 
 std::size_t Octree::MemoryBytes() const {
-    return nodes_.capacity() * sizeof(OctreeNode) + traversal_.capacity() * sizeof(TraversalGroup) +
-           leafData_.capacity() * sizeof(float) + positions_.capacity() * sizeof(std::uint32_t) +
-           triangles_.capacity() * sizeof(Triangle*) + stamps_.capacity() * sizeof(std::uint16_t);
+    return nodes_.size() * sizeof(OctreeNode) + traversal_.size() * sizeof(TraversalGroup) +
+           leafData_.size() * sizeof(float) + positions_.size() * sizeof(std::uint32_t) +
+           triangles_.size() * sizeof(Triangle*) + stamps_.size() * sizeof(std::uint16_t);
 }
 
 }  // namespace lumeno

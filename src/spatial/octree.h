@@ -129,7 +129,9 @@ class Octree {
     // A leaf's triangles, in list order.
     std::vector<const Triangle*> TrianglesOf(const OctreeNode& leaf) const;
     const BuildStats& Stats() const { return stats_; }
-    // Bytes held by the tree's arrays.
+    // Bytes of memory the tree's arrays fill. Room reserved for growth that
+    // the build did not use is not counted: it holds address space, not
+    // memory.
     std::size_t MemoryBytes() const;
 
     // Number the next exact query takes; starts at 1, never reset, wraps
