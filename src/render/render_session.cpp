@@ -580,17 +580,13 @@ std::uint64_t RenderSession::CheckpointBound() const {
 }
 
 void RenderSession::SaveStamps(std::vector<std::uint16_t>& stamps) const {
-    stamps.clear();
-    for (const Triangle* t : scene_.objectTriangles) {
-        stamps.push_back(t->rayStamp);
-    }
+    std::span<const std::uint16_t> current = octree_.Stamps();
+    stamps.assign(current.begin(), current.end());
 }
 
 void RenderSession::RestoreStamps(std::span<const std::uint16_t> stamps) {
-    std::size_t i = 0;
-    for (Triangle* t : scene_.objectTriangles) {
-        t->rayStamp = i < stamps.size() ? stamps[i++] : 0;
-    }
+    std::span<std::uint16_t> current = octree_.Stamps();
+    std::copy_n(stamps.begin(), std::min(stamps.size(), current.size()), current.begin());
 }
 
 Status RenderSession::WriteCheckpoint() {

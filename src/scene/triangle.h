@@ -29,7 +29,6 @@ struct Triangle {
     Vec3 tangent;
     Vec3 bitangent;
     const Material* material = nullptr;
-    std::uint16_t rayStamp = 0;
     Vec3 bumpU, bumpV;
     // False for texture-only and normals-only triangles and for full ones whose
     // texture coordinates give no usable frame: bump mapping is not applied.

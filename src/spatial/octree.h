@@ -7,22 +7,27 @@
 // more than 10 triangles and is no deeper than 15; a triangle that touches
 // several children is listed in each, never copied or clipped. The queries
 // walk the tree front to back and stop at the first leaf that accepts a hit.
+// Build decides one depth at a time on oneTBB tasks; the tree does not depend
+// on the number of threads.
 //
 // Layout: the nodes live in one array (the eight children of a node are
-// neighbours), the leaves' lists are runs of one index array, and the ray test
-// reads a packed copy of each triangle's corner and edges. The full Triangle
-// is read only for the hit a query reports.
+// neighbours), with a compact copy of what the walk down the tree reads. Each
+// leaf's triangles are stored together, in list order, as the corner and
+// edges the ray test reads, coordinate by coordinate so that SSE loads four
+// triangles at once, with each triangle's position in the built list. The
+// full Triangle is read only for a triangle the ray meets.
 //
 // Two query modes share one built tree:
 // - exact (FindNearestHit, IsOccluded): takes a number from queryCounter and
 //   stamps every triangle it meets with it, so that a triangle listed in
 //   several leaves is tested once per query. Single-threaded; the stamps also
-//   decide, in rare cases, that a farther hit is reported. Stamps are 16 bits
-//   and stop matching once the counter passes 65,535.
+//   decide, in rare cases, that a farther hit is reported. Stamps are 16 bits,
+//   kept in an array beside the triangles (see Stamps), and stop matching once
+//   the counter passes 65,535.
 // - parallel (the ...Parallel operations): neither reads nor writes the
 //   counter or the stamps, so any number of threads may query one tree. It
 //   gives the exact mode's answer for every query numbered above 65,535.
-// Neither mode allocates; the recursion is at most 17 nodes deep.
+// Neither mode allocates; the walk keeps at most 49 nodes on its stack.
 #pragma once
 
 #include <cstddef>
@@ -32,6 +37,7 @@
 
 #include "scene/diagnostics.h"
 #include "scene/triangle.h"
+#include "spatial/huge_page_allocator.h"
 #include "spatial/ray.h"
 #include "spatial/triangle_intersection.h"
 
@@ -48,8 +54,8 @@ struct OctreeNode {
     Vec3 boxMin;  // the node's box is closed: points on its faces belong to it
     Vec3 boxMax;
     Vec3 center;  // (boxMin + boxMax) · 0.5
-    // Inner node: index of child 0 (child i is at firstChild + i).
-    // Leaf: index of the first entry of its run in the reference array.
+    // Inner node: index of child 0 (child i is at first + i).
+    // Leaf: index of its first triangle reference.
     std::uint32_t first = 0;
     std::uint32_t triangleCount = 0;  // leaves only
     std::int16_t depth = 0;
@@ -64,17 +70,20 @@ bool TriangleOverlapsBox(Vec3 p0, Vec3 p1, Vec3 p2, Vec3 lo, Vec3 hi);
 
 class Octree {
   public:
-    // Bounds the memory of a build. Nodes and the triangle references held in
-    // lists at any one time (leaves plus the lists of nodes being split) are
-    // counted; a split that would exceed either count is not made, and every
-    // later node in depth-first order stays a leaf.
+    // Bounds the memory of a build. The nodes made and the triangle references
+    // held in lists (of the leaves and of the nodes still to be decided) are
+    // counted. The build decides one depth at a time: when all of a depth's
+    // splits fit they are all made, so a tree within the budget is exactly
+    // the unbounded one; otherwise the nodes with the longest lists are split
+    // while the budget lasts and the others stay leaves, cut short.
     struct Budget {
         std::size_t maxNodes;
         std::size_t maxReferences;
     };
-    // 8M nodes (384 MiB) and 32M references (128 MiB): room for meshes of
-    // several million triangles, while a pathological scene stops well short
-    // of exhausting memory.
+    // 8M nodes (448 MiB with their traversal copies) and 32M references
+    // (1.25 GiB: each holds a copy of its triangle's corner and edges): room
+    // for meshes of several million triangles, while a pathological scene
+    // stops well short of exhausting memory.
     static constexpr Budget kDefaultBudget{std::size_t{1} << 23, std::size_t{1} << 25};
 
     struct BuildStats {
@@ -83,8 +92,9 @@ class Octree {
         std::size_t references = 0;  // entries of all leaf lists
         int maxDepth = 0;
         // Nodes left as leaves with more than 10 triangles because the budget
-        // was spent (0 for every tree that fits).
+        // was spent (0 for every tree that fits), and the longest such list.
         std::size_t leavesCutShort = 0;
+        std::size_t largestCutShort = 0;
         bool budgetSpent = false;
     };
 
@@ -119,29 +129,66 @@ class Octree {
     // A leaf's triangles, in list order.
     std::vector<const Triangle*> TrianglesOf(const OctreeNode& leaf) const;
     const BuildStats& Stats() const { return stats_; }
-    // Bytes held by the tree's arrays.
+    // Bytes of memory the tree's arrays fill. Room reserved for growth that
+    // the build did not use is not counted: it holds address space, not
+    // memory.
     std::size_t MemoryBytes() const;
 
     // Number the next exact query takes; starts at 1, never reset, wraps
     // around like a 32-bit two's-complement integer.
     std::int32_t queryCounter = 1;
 
+    // The exact mode's other state, for saving and restoring it with
+    // queryCounter: one stamp per triangle of the list given to Build, at the
+    // triangle's position in that list (a triangle listed twice has two). A
+    // stamp holds the low 16 bits of the number of the last exact query that
+    // met the triangle; Build sets every stamp to 0. Restoring queryCounter
+    // and the stamps after a Build over the same list lets the exact mode go
+    // on bit for bit. The parallel mode neither reads nor writes them.
+    std::span<std::uint16_t> Stamps() { return stamps_; }
+    std::span<const std::uint16_t> Stamps() const { return stamps_; }
+
   private:
     struct Traversal;
     class Builder;
 
-    template <bool kExact>
-    bool Query(HitRecord& hit) const;
-    template <bool kExact>
-    bool TraverseNode(const OctreeNode& node, float tx0, float ty0, float tz0, float tx1, float ty1,
-                      float tz1, const Traversal& traversal, HitRecord& hit) const;
-    template <bool kExact>
-    bool LeafTest(const OctreeNode& leaf, HitRecord& hit) const;
+    // What the traversal reads of a node, side by side with nodes_ (same
+    // index): eight bytes, so that a walk down the tree touches few cache
+    // lines. The leaf's box, needed only when a triangle is hit, and the
+    // centre, needed only for rays parallel to an axis, stay in nodes_.
+    struct TraversalNode {
+        std::uint32_t first;  // inner: index of child 0; leaf: its first reference
+        std::uint32_t count;  // leaf: number of triangles; inner: kInnerNode
+    };
+    static constexpr std::uint32_t kInnerNode = UINT32_MAX;
+    // Node i is node[i % 8] of group i / 8: eight siblings share a cache line.
+    struct alignas(64) TraversalGroup {
+        TraversalNode node[8];
+    };
 
-    std::vector<OctreeNode> nodes_;
-    std::vector<std::uint32_t> references_;  // leaf runs of triangle indices
-    std::vector<Triangle*> triangles_;       // the built list, in its order
-    std::vector<TriangleEdges> edges_;       // packed ray-test data per index
+    template <bool kExact>
+    bool Query(HitRecord& hit, std::uint16_t* stamps) const;
+    template <bool kExact>
+    bool Traverse(float tx0, float ty0, float tz0, float tx1, float ty1, float tz1,
+                  const Traversal& traversal, HitRecord& hit) const;
+    template <bool kExact>
+    bool LeafTest(std::uint32_t index, TraversalNode node, const Traversal& traversal,
+                  HitRecord& hit) const;
+
+    HugePageVector<OctreeNode> nodes_;
+    HugePageVector<TraversalGroup> traversal_;
+    // Each leaf's triangles, from reference `first` on: in leafData_, nine
+    // runs of one float per triangle in list order, from word 9 · first (the
+    // corner p0's x, y and z, then those of the edges e1 and e2), so that a
+    // leaf of n triangles holds p0.y of its k-th triangle at 9 · first + n + k;
+    // in positions_, each triangle's position in the built list. The ray test
+    // loads four triangles of a run at once, reading past a leaf's last one
+    // into its next run (those lanes are ignored), so the data ends with three
+    // zero words.
+    HugePageVector<float> leafData_;
+    HugePageVector<std::uint32_t> positions_;
+    std::vector<Triangle*> triangles_;   // the built list, in its order
+    std::vector<std::uint16_t> stamps_;  // the exact mode's, by position
     BuildStats stats_;
 };
 

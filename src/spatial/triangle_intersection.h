@@ -7,7 +7,11 @@
 // octree keeps packed side by side; the shading part runs only for the hit a
 // leaf finally reports. Both parts together give exactly the bits of the one
 // combined test, since the edges are the same float differences either way.
+// The geometric part also comes four triangles at a time on SSE lanes, each
+// lane computing exactly what the one-triangle test computes.
 #pragma once
+
+#include <emmintrin.h>
 
 #include "scene/triangle.h"
 #include "spatial/ray.h"
@@ -81,6 +85,80 @@ inline bool IntersectEdges(const TriangleEdges& tri, Vec3 o, Vec3 d, float tMin,
     out.v = v * inv;
     out.side = side;
     return true;
+}
+
+// Four triangles, one per SSE lane: corner p0 and edges e1, e2, axis by
+// axis.
+struct TriangleEdges4 {
+    __m128 p0[3];
+    __m128 e1[3];
+    __m128 e2[3];
+};
+
+// A ray's origin and direction, the same in every lane.
+struct Ray4 {
+    __m128 o[3];
+    __m128 d[3];
+};
+
+inline Ray4 Broadcast(const Ray& ray) {
+    return {
+        {_mm_set1_ps(ray.origin.x), _mm_set1_ps(ray.origin.y), _mm_set1_ps(ray.origin.z)},
+        {_mm_set1_ps(ray.direction.x), _mm_set1_ps(ray.direction.y), _mm_set1_ps(ray.direction.z)}};
+}
+
+// t, u, v and side of IntersectEdges, lane by lane.
+struct EdgeHits4 {
+    __m128 t;
+    __m128 u;
+    __m128 v;
+    __m128 side;
+};
+
+// IntersectEdges on four triangles at once: every lane does the same float
+// operations in the same order (SSE2 only, no fused multiply-add), so each
+// lane's t, u, v and side have the bits the one-triangle test would give.
+// Returns the lanes (bit k for lane k) that meet the ray at t >= 0, edges and
+// corners included; the upper bound is left to the caller, who skips a lane
+// whose t > tMax just as IntersectEdges would.
+inline unsigned IntersectEdges4(const TriangleEdges4& tri, const Ray4& ray, EdgeHits4& out) {
+    const __m128* d = ray.d;
+    const __m128* e1 = tri.e1;
+    const __m128* e2 = tri.e2;
+    auto mul = [](__m128 a, __m128 b) { return _mm_mul_ps(a, b); };
+    auto add = [](__m128 a, __m128 b) { return _mm_add_ps(a, b); };
+    auto sub = [](__m128 a, __m128 b) { return _mm_sub_ps(a, b); };
+    // pv = Cross(d, e2), det = Dot(e1, pv), tv = o − p0, qv = Cross(tv, e1).
+    __m128 pvx = sub(mul(d[1], e2[2]), mul(d[2], e2[1]));
+    __m128 pvy = sub(mul(d[2], e2[0]), mul(d[0], e2[2]));
+    __m128 pvz = sub(mul(d[0], e2[1]), mul(d[1], e2[0]));
+    __m128 det = add(add(mul(e1[0], pvx), mul(e1[1], pvy)), mul(e1[2], pvz));
+    __m128 tvx = sub(ray.o[0], tri.p0[0]);
+    __m128 tvy = sub(ray.o[1], tri.p0[1]);
+    __m128 tvz = sub(ray.o[2], tri.p0[2]);
+    __m128 inv = _mm_div_ps(_mm_set1_ps(1.0f), det);
+    __m128 qvx = sub(mul(tvy, e1[2]), mul(tvz, e1[1]));
+    __m128 qvy = sub(mul(tvz, e1[0]), mul(tvx, e1[2]));
+    __m128 qvz = sub(mul(tvx, e1[1]), mul(tvy, e1[0]));
+    __m128 u = add(add(mul(tvx, pvx), mul(tvy, pvy)), mul(tvz, pvz));
+    __m128 v = add(add(mul(d[0], qvx), mul(d[1], qvy)), mul(d[2], qvz));
+    __m128 t = mul(add(add(mul(e2[0], qvx), mul(e2[1], qvy)), mul(e2[2], qvz)), inv);
+    const __m128 zero = _mm_setzero_ps();
+    __m128 uv = add(u, v);
+    __m128 front = _mm_cmpgt_ps(det, _mm_set1_ps(kDeterminantThreshold));
+    __m128 back = _mm_cmplt_ps(det, _mm_set1_ps(-kDeterminantThreshold));
+    __m128 missFront = _mm_or_ps(_mm_or_ps(_mm_cmplt_ps(u, zero), _mm_cmpgt_ps(u, det)),
+                                 _mm_or_ps(_mm_cmplt_ps(v, zero), _mm_cmpgt_ps(uv, det)));
+    __m128 missBack = _mm_or_ps(_mm_or_ps(_mm_cmpgt_ps(u, zero), _mm_cmplt_ps(u, det)),
+                                _mm_or_ps(_mm_cmpgt_ps(v, zero), _mm_cmplt_ps(uv, det)));
+    __m128 hits = _mm_or_ps(_mm_andnot_ps(missFront, front), _mm_andnot_ps(missBack, back));
+    hits = _mm_andnot_ps(_mm_cmplt_ps(t, zero), hits);
+    out.t = t;
+    out.u = mul(u, inv);
+    out.v = mul(v, inv);
+    out.side =
+        _mm_or_ps(_mm_and_ps(front, _mm_set1_ps(-1.0f)), _mm_andnot_ps(front, _mm_set1_ps(1.0f)));
+    return static_cast<unsigned>(_mm_movemask_ps(hits));
 }
 
 // p0 + u · e1 + v · e2.

@@ -316,6 +316,46 @@ TEST(OctreeBudget, ATreeThatFitsIsExactlyTheUnboundedOne) {
     EXPECT_GT(cut[same].triangles.size(), kMaxLeafTriangles);
 }
 
+TEST(OctreeBudget, AShortBudgetIsSharedByAllPartsOfTheSceneAndReportedAsItIs) {
+    // Eight separate clusters: the unbounded tree refines each of them alike.
+    Soup soup;
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<float> spread(-3.0f, 3.0f);
+    for (int k = 0; k < 8; ++k) {
+        Vec3 center{(k & 4) != 0 ? 50.0f : -50.0f, (k & 2) != 0 ? 50.0f : -50.0f,
+                    (k & 1) != 0 ? 155.0f : 25.0f};
+        for (int i = 0; i < 400; ++i) {
+            soup.AddSmall(center + Vec3{spread(rng), spread(rng), spread(rng)}, 0.2f);
+        }
+    }
+    Octree tree;
+    ASSERT_TRUE(tree.Build(soup.list));
+    std::size_t nodes = tree.Stats().nodes;
+
+    Diagnostics diagnostics;
+    ASSERT_TRUE(tree.Build(soup.list, &diagnostics, {nodes / 2, 1u << 20}));
+    const Octree::BuildStats& stats = tree.Stats();
+    ASSERT_TRUE(stats.budgetSpent);
+    EXPECT_LE(stats.nodes, nodes / 2);
+    // No cluster is left behind: every one is split well below its 400.
+    std::size_t largest = 0;
+    std::size_t cut = 0;
+    for (const NodeImage& node : Flatten(tree)) {
+        if (node.leaf && node.triangles.size() > kMaxLeafTriangles && node.depth <= 15) {
+            largest = std::max(largest, node.triangles.size());
+            ++cut;
+        }
+    }
+    EXPECT_LT(largest, 100u);
+    EXPECT_EQ(stats.leavesCutShort, cut);
+    EXPECT_EQ(stats.largestCutShort, largest);
+    ASSERT_EQ(diagnostics.Entries().size(), 1u);
+    const std::string& message = diagnostics.Entries()[0].message;
+    EXPECT_NE(message.find(std::to_string(cut) + " leaves"), std::string::npos) << message;
+    EXPECT_NE(message.find(std::to_string(largest) + " triangles"), std::string::npos) << message;
+    EXPECT_EQ(message.find("overlap"), std::string::npos) << message;
+}
+
 TEST(OctreeLifecycle, AnEmptyListGivesARootLeafThatEveryRayMisses) {
     Octree tree;
     ASSERT_TRUE(tree.Build({}));

@@ -151,7 +151,8 @@ TEST(NearestHit, ATriangleListedInSeveralLeavesIsReportedFromTheLeafHoldingTheHi
 }
 
 // The stamp case: T is met in leaf A (child 1) with its hit in leaf C
-// (child 7), U only in leaf B (child 3) with a farther hit, also in C.
+// (child 7), U only in leaf B (child 3) with a farther hit, also in C. T is
+// at position 10 of the built list.
 struct StampScene {
     Soup soup;
     Triangle* t;
@@ -172,7 +173,7 @@ TEST(RayStamps, WithinTheFirstQueriesAStampCanMakeAFartherHitReported) {
     HitRecord hit;
     ASSERT_TRUE(scene.tree.FindNearestHit(scene.ray, hit));
     EXPECT_EQ(hit.material, scene.u->material);
-    EXPECT_EQ(scene.t->rayStamp, 1);
+    EXPECT_EQ(scene.tree.Stamps()[10], 1);
     EXPECT_EQ(scene.tree.queryCounter, 2);
 }
 
@@ -188,7 +189,7 @@ TEST(RayStamps, FromQuery65536OnNoStampMatchesAndTheNearestHitIsReported) {
     ExpectSameHit(parallel, exact);
     // The number wraps to 0 in 16 bits; a later query numbered 0 … 65535
     // would not see it as its own because query numbers only grow.
-    EXPECT_EQ(scene.t->rayStamp, 0);
+    EXPECT_EQ(scene.tree.Stamps()[10], 0);
 }
 
 TEST(RayStamps, TheParallelModeWritesNeitherCounterNorStamps) {
@@ -198,8 +199,9 @@ TEST(RayStamps, TheParallelModeWritesNeitherCounterNorStamps) {
     EXPECT_EQ(hit.material, scene.t->material);
     scene.tree.IsOccludedParallel({0, 80, 150}, scene.ray, hit);
     EXPECT_EQ(scene.tree.queryCounter, 1);
-    for (const Triangle* t : scene.soup.list) {
-        EXPECT_EQ(t->rayStamp, 0);
+    ASSERT_EQ(scene.tree.Stamps().size(), scene.soup.list.size());
+    for (std::uint16_t stamp : scene.tree.Stamps()) {
+        EXPECT_EQ(stamp, 0);
     }
 }
 

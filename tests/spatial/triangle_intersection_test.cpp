@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
+#include <limits>
 #include <memory>
+#include <random>
 
 #include "scene/material.h"
 #include "spatial_test_support.h"
@@ -154,6 +158,68 @@ TEST(BumpMapping, TrianglesWithoutABumpFrameAreNotBumped) {
     HitRecord hit;
     ASSERT_TRUE(IntersectTriangle(t, {{0.5f, 0, 5}, {0, 0, -1}}, 0, 1e9f, hit));
     EXPECT_NEAR(Length(hit.normal), 0.70710677f, 1e-5f);
+}
+
+// Four triangles a lane each against the one-triangle test: the same lanes
+// hit, with the same bits. Corners on a small integer grid and rays between
+// grid points put many hits exactly on edges and corners; nearly edge-on
+// triangles put determinants around the threshold.
+TEST(IntersectEdges4, EveryLaneHasTheBitsOfTheOneTriangleTest) {
+    std::mt19937 rng(8);
+    std::uniform_int_distribution<int> grid(-3, 3);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    auto point = [&](bool onGrid) {
+        return onGrid ? Vec3{static_cast<float>(grid(rng)), static_cast<float>(grid(rng)),
+                             static_cast<float>(grid(rng))}
+                      : Vec3{3.0f * unit(rng), 3.0f * unit(rng), 3.0f * unit(rng)};
+    };
+    auto bits = [](float f) { return std::bit_cast<std::uint32_t>(f); };
+    int hits = 0;
+    for (int k = 0; k < 200000; ++k) {
+        bool onGrid = k % 2 == 0;
+        alignas(16) float lanes[9][4];
+        TriangleEdges tri[4];
+        for (int lane = 0; lane < 4; ++lane) {
+            Vec3 p0 = point(onGrid);
+            Vec3 p1 = point(onGrid);
+            Vec3 p2 =
+                k % 7 == 0 ? p1 + 1e-4f * Vec3{unit(rng), unit(rng), unit(rng)} : point(onGrid);
+            tri[lane] = {p0, p1 - p0, p2 - p0};
+            for (int a = 0; a < 3; ++a) {
+                lanes[a][lane] = tri[lane].p0[a];
+                lanes[3 + a][lane] = tri[lane].e1[a];
+                lanes[6 + a][lane] = tri[lane].e2[a];
+            }
+        }
+        TriangleEdges4 four;
+        for (int a = 0; a < 3; ++a) {
+            four.p0[a] = _mm_load_ps(lanes[a]);
+            four.e1[a] = _mm_load_ps(lanes[3 + a]);
+            four.e2[a] = _mm_load_ps(lanes[6 + a]);
+        }
+        Ray ray{point(onGrid) + Vec3{0.5f, 0.5f, 0.0f}, Normalize(point(onGrid) - point(onGrid))};
+        EdgeHits4 got;
+        unsigned mask = IntersectEdges4(four, Broadcast(ray), got);
+        alignas(16) float t[4], u[4], v[4], side[4];
+        _mm_store_ps(t, got.t);
+        _mm_store_ps(u, got.u);
+        _mm_store_ps(v, got.v);
+        _mm_store_ps(side, got.side);
+        for (int lane = 0; lane < 4; ++lane) {
+            EdgeHit want;
+            bool hit = IntersectEdges(tri[lane], ray.origin, ray.direction, 0.0f,
+                                      std::numeric_limits<float>::infinity(), want);
+            ASSERT_EQ((mask >> lane & 1u) != 0, hit) << "case " << k << ", lane " << lane;
+            if (hit) {
+                ++hits;
+                ASSERT_EQ(bits(t[lane]), bits(want.t));
+                ASSERT_EQ(bits(u[lane]), bits(want.u));
+                ASSERT_EQ(bits(v[lane]), bits(want.v));
+                ASSERT_EQ(bits(side[lane]), bits(want.side));
+            }
+        }
+    }
+    EXPECT_GT(hits, 20000);
 }
 
 }  // namespace
