@@ -298,8 +298,8 @@ std::uint8_t ChildrenHolding(__m128 c, const SplitBoxes& b) {
 class PlaneTest {
   public:
     explicit PlaneTest(const std::array<Vec3, 3>& p) {
-        double e1[3];
-        double e2[3];
+        double e1[3] = {};
+        double e2[3] = {};
         double e1Length = 0.0;
         double e2Length = 0.0;
         for (int a = 0; a < 3; ++a) {
