@@ -29,16 +29,33 @@ bool BackgroundTask::Start(std::function<void()> work, FollowUp followUp) {
         } catch (...) {
             failure = QStringLiteral("unknown exception");
         }
-        // Queued to this object's thread; dropped if the object is gone by
-        // then, which cannot happen before this thread is joined.
-        QMetaObject::invokeMethod(
-            this, [this, serial, failure] { Finished(serial, failure); }, Qt::QueuedConnection);
+        // The outcome goes through a mailbox under a lock, and only a bare
+        // call is queued to this object's thread: that way the hand-over is
+        // one the thread sanitizer sees, not only the event queue's.
+        {
+            std::lock_guard lock(outcomesMutex_);
+            outcomes_.push_back({serial, failure});
+        }
+        QMetaObject::invokeMethod(this, "DeliverOutcome", Qt::QueuedConnection);
     });
     if (!announcedBusy_) {
         announcedBusy_ = true;
         emit busyChanged(true);
     }
     return true;
+}
+
+void BackgroundTask::DeliverOutcome() {
+    Outcome outcome;
+    {
+        std::lock_guard lock(outcomesMutex_);
+        if (outcomes_.empty()) {
+            return;
+        }
+        outcome = std::move(outcomes_.front());
+        outcomes_.pop_front();
+    }
+    Finished(outcome.serial, outcome.failure);
 }
 
 void BackgroundTask::Finished(quint64 serial, const QString& failure) {

@@ -9,7 +9,9 @@
 
 #include <QObject>
 #include <QString>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 namespace lumeno::app {
@@ -44,7 +46,15 @@ class BackgroundTask : public QObject {
     void busyChanged(bool busy);
 
   private:
+    struct Outcome {
+        quint64 serial = 0;
+        QString failure;
+    };
+    // Runs on the task's own thread, queued by the work's thread.
+    Q_INVOKABLE void DeliverOutcome();
     void Finished(quint64 serial, const QString& failure);
+    std::mutex outcomesMutex_;
+    std::deque<Outcome> outcomes_;
 
     std::thread thread_;
     FollowUp followUp_;

@@ -39,6 +39,7 @@ PassShare::RoundEnd MpiFarm::EndRound(bool traced, bool stopRequested) {
 }
 
 void MpiFarm::Combine(std::span<std::int64_t> sums) {
+    const double start = MPI_Wtime();
     // In pieces, since a message counts its elements in an int.
     constexpr std::size_t kPiece = std::size_t{1} << 26;
     for (std::size_t at = 0; at < sums.size(); at += kPiece) {
@@ -50,6 +51,8 @@ void MpiFarm::Combine(std::span<std::int64_t> sums) {
             MPI_Reduce(data, nullptr, count, MPI_INT64_T, MPI_SUM, 0, MPI_COMM_WORLD);
         }
     }
+    ++combines_;
+    combineSeconds_ += MPI_Wtime() - start;
 }
 
 void MpiFarm::Broadcast(std::string& bytes) const {

@@ -33,7 +33,13 @@ class MpiFarm final : public PassShare {
     // process 0's value, everywhere.
     int BroadcastInt(int value) const;
 
+    // How often the sums met, and the seconds this process spent on it.
+    int Combines() const { return combines_; }
+    double CombineSeconds() const { return combineSeconds_; }
+
   private:
+    int combines_ = 0;
+    double combineSeconds_ = 0.0;
     bool started_ = false;
     int rank_ = 0;
     int size_ = 1;

@@ -203,7 +203,11 @@ int Render(const Options& options, lumeno::MpiFarm* farm) {
     const int rendered = session.Schedule().PassCounter() - firstPass;
     std::string outcome = "rendered " + std::to_string(rendered) + " passes";
     if (farm != nullptr) {
-        outcome += " on " + std::to_string(farm->Processes()) + " processes";
+        char combined[96];
+        std::snprintf(combined, sizeof combined,
+                      " on %d processes (sums combined %d times, %.3f s)", farm->Processes(),
+                      farm->Combines(), farm->CombineSeconds());
+        outcome += combined;
     }
     if (end == lumeno::RunEnd::Cancelled || end == lumeno::RunEnd::Stopped) {
         outcome += " (stopped; an unfinished pass was dropped)";

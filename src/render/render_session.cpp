@@ -183,7 +183,13 @@ void RenderSession::RenderThreadMain() {
 void RenderSession::PrepareIndex(Diagnostics& diagnostics) {
     if (mode_ == RenderMode::Parallel && !embreeTried_) {
         embreeTried_ = true;
+#ifndef LUMENO_THREAD_SANITIZER
         (void)embree_.Build(preparedTriangles_, &diagnostics);  // else the octree answers
+#else
+        // Embree builds and answers on the task library's threads, which the
+        // sanitizer cannot follow; the octree's read-only queries run the
+        // same pass on threads it can (see base/thread_sanitizer.h).
+#endif
     }
     const bool needOctree = mode_ == RenderMode::Exact || !embree_.Built();
     if (needOctree && !octreeBuilt_) {

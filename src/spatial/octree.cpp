@@ -1,7 +1,10 @@
 #include "spatial/octree.h"
 
+#include "base/thread_sanitizer.h"
+
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/parallel_for.h>
+#include <oneapi/tbb/task_arena.h>
 
 #include <emmintrin.h>
 
@@ -818,7 +821,14 @@ bool Octree::Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnos
         nodes_.front().isLeaf = 0;
         stats_.leaves = 0;
         Builder builder(*this, budget);
+#ifdef LUMENO_THREAD_SANITIZER
+        // One thread: the task library's hand-offs are invisible to the
+        // sanitizer (see base/thread_sanitizer.h).
+        tbb::task_arena serial(1);
+        serial.execute([&] { builder.Run(); });
+#else
         builder.Run();
+#endif
 
     } catch (const std::bad_alloc&) {
         Clear();
