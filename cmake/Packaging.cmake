@@ -26,6 +26,12 @@ set(LUMENO_DEB_DEPENDS
   "libimath-3-1-29"
   "libstb0"
   "fonts-ipafont-gothic"
+  # The parallel mode's ray queries, the checkpoints' checksum, and the
+  # render farm (lumeno-render --farm runs under Open MPI's mpirun).
+  "libembree3-3"
+  "libxxhash0"
+  "libopenmpi3"
+  "openmpi-bin"
   # More runtime packages go here.
 )
 # Qt's own dialog texts (OK, Cancel, the folder chooser) in Japanese.
