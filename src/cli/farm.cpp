@@ -1,5 +1,7 @@
 #include "farm.h"
 
+#include "render/pass_share.h"
+
 #include <mpi.h>
 
 #include <algorithm>
@@ -19,6 +21,8 @@ bool MpiFarm::Start(int* argc, char*** argv) {
     started_ = true;
     MPI_Comm_rank(MPI_COMM_WORLD, &rank_);
     MPI_Comm_size(MPI_COMM_WORLD, &size_);
+    saveInterval_ = FarmSaveInterval(size_);
+    lastCombineEnd_ = MPI_Wtime();
     return true;
 }
 
@@ -51,8 +55,18 @@ void MpiFarm::Combine(std::span<std::int64_t> sums) {
             MPI_Reduce(data, nullptr, count, MPI_INT64_T, MPI_SUM, 0, MPI_COMM_WORLD);
         }
     }
+    const double end = MPI_Wtime();
     ++combines_;
-    combineSeconds_ += MPI_Wtime() - start;
+    combineSeconds_ += end - start;
+    // Process 0 weighs the combine against the rendering since the last one
+    // and, when combining took too large a share, spaces the save points
+    // further apart; everyone follows its choice.
+    int next = rank_ == 0 ? GrownSaveInterval(saveInterval_, end - start, start - lastCombineEnd_,
+                                              kCombineShare)
+                          : saveInterval_;
+    MPI_Bcast(&next, 1, MPI_INT, 0, MPI_COMM_WORLD);
+    saveInterval_ = next;
+    lastCombineEnd_ = MPI_Wtime();
 }
 
 void MpiFarm::Broadcast(std::string& bytes) const {

@@ -25,6 +25,11 @@ class MpiFarm final : public PassShare {
     int Index() const override { return rank_; }
     RoundEnd EndRound(bool traced, bool stopRequested) override;
     void Combine(std::span<std::int64_t> sums) override;
+    int SaveInterval() const override { return saveInterval_; }
+
+    // Combining may take at most this share of the time: beyond it the next
+    // save interval grows (in steps of 16 passes) in proportion.
+    static constexpr double kCombineShare = 0.1;
 
     // Process 0's bytes reach every process; the others' are replaced.
     void Broadcast(std::string& bytes) const;
@@ -40,6 +45,8 @@ class MpiFarm final : public PassShare {
   private:
     int combines_ = 0;
     double combineSeconds_ = 0.0;
+    int saveInterval_ = 16;
+    double lastCombineEnd_ = 0.0;
     bool started_ = false;
     int rank_ = 0;
     int size_ = 1;

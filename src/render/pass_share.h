@@ -6,8 +6,9 @@
 // have made, in any split.
 //
 // Sums meet only at save points and when the run ends: never an image per
-// pass. A round whose passes not every process finished (one was stopped) is
-// dropped everywhere, so the sums always hold a whole prefix of passes.
+// pass, and on large farms or slow networks less often than every 16 passes. A round whose passes
+// not every process finished (one was stopped) is dropped everywhere, so the sums always hold a
+// whole prefix of passes.
 //
 // The session calls these on the thread that runs it, at the same points on
 // every process; an implementation passes messages (MPI in lumeno-render).
@@ -36,6 +37,21 @@ class PassShare {
     // Adds every process's fixed sums into process 0's (the others' are
     // left as they were; the session clears them).
     virtual void Combine(std::span<std::int64_t> sums) = 0;
+
+    // Passes between save points, where the sums meet: a multiple of 16, the
+    // same on every process. It may grow after a combine, so that combining
+    // never takes more than a small share of the time.
+    virtual int SaveInterval() const = 0;
 };
+
+// How often a farm of that many processes saves at most: every 16 passes, or
+// a multiple of 16 for farms larger than that.
+int FarmSaveInterval(int processes);
+
+// The save interval after a combine that took combineSeconds, following
+// renderSeconds of rendering over the current interval: unchanged while
+// combining takes at most `share` of the time, otherwise grown in steps of
+// 16 passes until it would (at most to the session's 1600 passes).
+int GrownSaveInterval(int current, double combineSeconds, double renderSeconds, double share);
 
 }  // namespace lumeno

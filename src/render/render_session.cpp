@@ -457,8 +457,8 @@ RunEnd RenderSession::RunShared(int lastPass, const std::function<bool()>& keepG
                                 PassShare& share) {
     const int processes = share.Processes();
     const int me = share.Index();
-    const int saveEvery = FarmSaveInterval(processes);
     for (;;) {
+        const int saveEvery = share.SaveInterval();  // may grow after a combine
         const int first = schedule_.PassCounter();
         if (first > lastPass) {
             return RunEnd::LastPassDone;
@@ -487,12 +487,13 @@ RunEnd RenderSession::RunShared(int lastPass, const std::function<bool()>& keepG
         }
         const bool ending = !agreed.allTraced || agreed.stop ||
                             schedule_.PassCounter() > lastPass || schedule_.Complete();
-        if (ending || schedule_.PassCounter() % saveEvery == 0) {
+        const bool atSavePoint = schedule_.PassCounter() % saveEvery == 0;
+        if (ending || atSavePoint) {
             // The sums meet: process 0 holds the whole image, the others
             // start their next share from nothing.
             share.Combine(film_.FixedSums());
             if (me == 0) {
-                if (schedule_.PassCounter() % saveEvery == 0) {
+                if (atSavePoint) {
                     (void)SaveMean();
                 }
                 if (schedule_.PassCounter() != checkpointPass_ && schedule_.PassesHeld() > 0) {
@@ -509,13 +510,6 @@ RunEnd RenderSession::RunShared(int lastPass, const std::function<bool()>& keepG
             return RunEnd::Complete;
         }
     }
-}
-
-int FarmSaveInterval(int processes) {
-    // Every process traces one pass per round and rounds stop at save
-    // points, so a farm of more than 16 saves as often as it has passes in a
-    // round: a multiple of the usual 16.
-    return kSaveEvery * ((std::max(processes, 1) + kSaveEvery - 1) / kSaveEvery);
 }
 
 void RenderSession::StartAtPass(int pass) {

@@ -81,10 +81,6 @@ class SessionListener {
     virtual void Message(const std::string& message) { (void)message; }
 };
 
-// How often a farm of that many processes saves: every 16 passes, or a
-// multiple of 16 for farms larger than that.
-int FarmSaveInterval(int processes);
-
 // Why Run returned.
 enum class RunEnd {
     NoImage,       // SetImageSize has not succeeded: nothing to render
