@@ -89,10 +89,7 @@ bool RenderSession::SetImageSize(int width, int height) {
         film_.SetSize(0, 0, KindForMode());
         return false;
     }
-    DrawWireframePreview(scene_.camera, scene_.objectTriangles, film_.PreviewCanvas(),
-                         film_.Image(), display_);
-    convertAll_ = true;
-    accumulationReady_ = false;
+    ShowPreview();
     scenePrepared_ = false;
     geometryFingerprint_.reset();
     probeFingerprint_.reset();
@@ -102,14 +99,18 @@ bool RenderSession::SetImageSize(int width, int height) {
     return true;
 }
 
-void RenderSession::DrawPreview() {
-    if (film_.Empty()) {
-        return;
-    }
+void RenderSession::ShowPreview() {
     DrawWireframePreview(scene_.camera, scene_.objectTriangles, film_.PreviewCanvas(),
                          film_.Image(), display_);
     convertAll_ = true;
     accumulationReady_ = false;
+}
+
+void RenderSession::DrawPreview() {
+    if (film_.Empty()) {
+        return;
+    }
+    ShowPreview();
     // The saved render shows the old view: it is of no use any more.
     pendingCheckpoint_.reset();
     if (checkpointPass_ > 0 || checkpointFileChecked_) {
@@ -133,7 +134,7 @@ bool RenderSession::OnRender() {
     enabled_ = !enabled_;
     if (enabled_ && !running_) {
         if (worker_.joinable()) {
-            worker_.join();  // a worker that has already decided to end
+            worker_.join();  // it has said it ends and takes the lock no more
         }
         running_ = true;
         cancel_ = false;
@@ -159,16 +160,21 @@ void RenderSession::Cancel() {
 }
 
 void RenderSession::RenderThreadMain() {
-    RunEnd end = Run(INT_MAX, [this] {
+    // Once this worker has said under the lock that it ends (running_ false),
+    // it never takes the lock again: a toggle may then be joining it, lock
+    // held, before it starts the next worker.
+    bool said = false;
+    RunEnd end = Run(INT_MAX, [this, &said] {
         // Deciding to end and saying so happen under one lock, so that a
         // toggle in between starts a new worker instead of relying on this one.
         std::lock_guard lock(mutex_);
         if (!enabled_) {
             running_ = false;
+            said = true;
         }
         return enabled_;
     });
-    {
+    if (!said) {
         std::lock_guard lock(mutex_);
         if (end == RunEnd::Complete) {
             enabled_ = false;

@@ -191,6 +191,9 @@ class RenderSession {
     int ImageHeight() const { return film_.Height(); }
 
   private:
+    // Draws the wireframe preview into the film and shows it; the sums are
+    // then stale.
+    void ShowPreview();
     void Prepare();
     // Builds the spatial index the mode asks for, if this scene has none yet.
     void PrepareIndex(Diagnostics& diagnostics);

@@ -228,6 +228,20 @@ TEST(RenderSession, SwitchingOffMidPassLetsThePassFinish) {
     EXPECT_EQ(f.display.titles.back(), "path = 1 / 1600");
 }
 
+TEST(RenderSession, TogglingOffAndOnAtOnceNeverWaitsForever) {
+    SessionFixture f;
+    ASSERT_TRUE(f.session.SetImageSize(8, 6));
+    // Off and on again while the worker ends its run (and writes its
+    // checkpoint): the toggle joins that worker before it starts the next.
+    for (int i = 0; i < 200; ++i) {
+        f.session.OnRender();
+        std::this_thread::sleep_for(std::chrono::microseconds(50 * (i % 7)));
+    }
+    f.session.Cancel();
+    EXPECT_FALSE(f.session.WorkerRunning());
+    EXPECT_GT(f.PassCounter(), 1);
+}
+
 TEST(RenderSession, CancelAbandonsThePassWithoutCountingIt) {
     SessionFixture f;
     ASSERT_TRUE(f.session.SetImageSize(4, 90));
