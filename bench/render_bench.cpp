@@ -66,8 +66,8 @@ void RenderPasses(benchmark::State& state, SceneKind kind, lumeno::RenderMode mo
         }
         session.Run(session.Schedule().PassCounter() + kPassesPerRun - 1);
     }
-    double samples = static_cast<double>(state.iterations()) * kPassesPerRun *
-                     scene.camera.width * scene.camera.height;
+    double samples = static_cast<double>(state.iterations()) * kPassesPerRun * scene.camera.width *
+                     scene.camera.height;
     state.counters["samples/s"] = benchmark::Counter(samples, benchmark::Counter::kIsRate);
     state.counters["samples/cpu-s"] = samples / (ProcessCpuSeconds() - cpuStart);
     state.counters["triangles"] = static_cast<double>(scene.objectTriangles.size());
