@@ -24,15 +24,17 @@
 
 namespace {
 
-lumeno::RenderSession* g_session = nullptr;
+// Signals may arrive on any thread (the tracing threads too), so what the
+// handler reads is atomic.
+std::atomic<lumeno::RenderSession*> g_session{nullptr};
 volatile std::sig_atomic_t g_stopRequested = 0;
 std::atomic<bool> g_loadCancel{false};  // calls off a scene load under way
 
 extern "C" void RequestStop(int) {
     g_stopRequested = 1;
     g_loadCancel.store(true, std::memory_order_relaxed);
-    if (g_session != nullptr) {
-        g_session->RequestCancel();
+    if (lumeno::RenderSession* session = g_session.load()) {
+        session->RequestCancel();
     }
 }
 
