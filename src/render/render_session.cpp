@@ -187,22 +187,27 @@ void RenderSession::RenderThreadMain() {
 }
 
 void RenderSession::PrepareIndex(Diagnostics& diagnostics) {
+    // A build the cancel flag called off (Ctrl-C, a camera drag, a new scene:
+    // a pathological scene can take long) is tried again at the next run.
     if (mode_ == RenderMode::Parallel && !embreeTried_) {
-        embreeTried_ = true;
 #ifndef LUMENO_THREAD_SANITIZER
-        (void)embree_.Build(preparedTriangles_, &diagnostics);  // else the octree answers
+        bool built = embree_.Build(preparedTriangles_, &diagnostics, &cancel_);
 #else
         // Embree builds and answers on the task library's threads, which the
         // sanitizer cannot follow; the octree's read-only queries run the
         // same pass on threads it can (see base/thread_sanitizer.h).
+        bool built = false;
 #endif
+        embreeTried_ = built || !cancel_.load();  // else the octree answers
     }
     const bool needOctree = mode_ == RenderMode::Exact || !embree_.Built();
-    if (needOctree && !octreeBuilt_) {
-        octreeBuilt_ = true;
-        if (!octree_.Build(preparedTriangles_, &diagnostics)) {
+    if (needOctree && !octreeBuilt_ && !cancel_.load()) {
+        bool built =
+            octree_.Build(preparedTriangles_, &diagnostics, Octree::kDefaultBudget, &cancel_);
+        if (!built) {
             octree_.Clear();
         }
+        octreeBuilt_ = built || !cancel_.load();
     }
 }
 
@@ -225,6 +230,9 @@ void RenderSession::Prepare() {
     PrepareIndex(diagnostics);
     for (const Diagnostic& d : diagnostics.Entries()) {
         Report(FormatDiagnostic(d));
+    }
+    if (cancel_.load()) {
+        return;  // the run ends at once; the sums stay as they are
     }
     if (!accumulationReady_) {
         if (pendingCheckpoint_) {

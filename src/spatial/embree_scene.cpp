@@ -303,7 +303,8 @@ void EmbreeScene::Clear() {
     primitives_ = {};
 }
 
-bool EmbreeScene::Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnostics) {
+bool EmbreeScene::Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnostics,
+                        const std::atomic<bool>* cancel) {
     Clear();
     auto fail = [&](const std::string& why) {
         if (diagnostics != nullptr) {
@@ -349,6 +350,16 @@ bool EmbreeScene::Build(const std::vector<Triangle*>& triangles, Diagnostics* di
     // every pass, so a slower build that traverses faster pays for itself.
     rtcSetSceneFlags(scene, RTC_SCENE_FLAG_ROBUST | RTC_SCENE_FLAG_CONTEXT_FILTER_FUNCTION);
     rtcSetSceneBuildQuality(scene, RTC_BUILD_QUALITY_HIGH);
+    if (cancel != nullptr) {
+        // Embree asks this now and then while it builds; false calls it off.
+        rtcSetSceneProgressMonitorFunction(
+            scene,
+            [](void* flag, double) {
+                return !static_cast<const std::atomic<bool>*>(flag)->load(
+                    std::memory_order_relaxed);
+            },
+            const_cast<std::atomic<bool>*>(cancel));
+    }
     if (count > 0) {
         RTCGeometry geometry = rtcNewGeometry(device_, RTC_GEOMETRY_TYPE_TRIANGLE);
         if (geometry != nullptr) {
@@ -378,6 +389,11 @@ bool EmbreeScene::Build(const std::vector<Triangle*>& triangles, Diagnostics* di
     }
     rtcCommitScene(scene);
     RTCError error = rtcGetDeviceError(device_);
+    if (error == RTC_ERROR_CANCELLED) {
+        rtcReleaseScene(scene);
+        Clear();
+        return false;
+    }
     if (error != RTC_ERROR_NONE) {
         rtcReleaseScene(scene);
         return fail(ErrorText(error));

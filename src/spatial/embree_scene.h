@@ -25,6 +25,7 @@
 // are const, allocate nothing and may run on any number of threads at once.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -52,7 +53,10 @@ class EmbreeScene {
     // outlive it (or the next Build or Clear). Returns false when Embree
     // cannot build it (no device, memory): the scene is then empty, every
     // query misses, and a diagnostic says why.
-    bool Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnostics = nullptr);
+    // When *cancel becomes true the build is called off soon after: false,
+    // nothing built, no diagnostic.
+    bool Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnostics = nullptr,
+               const std::atomic<bool>* cancel = nullptr);
 
     // Empties the scene; the device is kept for the next build.
     void Clear();

@@ -447,7 +447,11 @@ constexpr std::size_t kClassifyGrain = 2048;
 // lists are longest.
 class Octree::Builder {
   public:
-    Builder(Octree& tree, Budget budget) : tree_(tree), nodes_(tree.nodes_), budget_(budget) {}
+    // Thrown out of the build (through the task library) when it is called off.
+    struct Cancelled {};
+
+    Builder(Octree& tree, Budget budget, const std::atomic<bool>* cancel)
+        : tree_(tree), nodes_(tree.nodes_), budget_(budget), cancel_(cancel) {}
 
     void Run() {
         const std::vector<Triangle*>& triangles = tree_.triangles_;
@@ -475,13 +479,21 @@ class Octree::Builder {
         pending_.push_back({0, 0, count});
         live_ = count;
         while (!pending_.empty()) {
+            CheckCancel();
             SplitLevel();
             std::swap(pending_, next_);
         }
+        CheckCancel();
         FillLeaves();
     }
 
   private:
+    void CheckCancel() const {
+        if (cancel_ != nullptr && cancel_->load(std::memory_order_relaxed)) {
+            throw Cancelled{};
+        }
+    }
+
     // A node of the depth being decided and its run of level_.
     struct Pending {
         std::uint32_t node;
@@ -560,6 +572,7 @@ class Octree::Builder {
         tbb::parallel_for(tbb::blocked_range<std::size_t>(0, slices_.size()),
                           [&](const tbb::blocked_range<std::size_t>& r) {
                               for (std::size_t k = r.begin(); k != r.end(); ++k) {
+                                  CheckCancel();
                                   Slice& slice = slices_[k];
                                   Classify(slice, pending[wanting[slice.wanting].pending]);
                               }
@@ -771,6 +784,7 @@ class Octree::Builder {
     Octree& tree_;
     HugePageVector<OctreeNode>& nodes_;  // the tree's own, written as the build goes
     Budget budget_;
+    const std::atomic<bool>* cancel_;
     WorkingVector<std::array<Vec3, 3>> corners_;
     WorkingVector<std::uint32_t> level_;      // the lists of the depth being decided
     WorkingVector<std::uint32_t> spare_;      // the next depth's lists, while they are made
@@ -809,8 +823,8 @@ void Octree::Clear() {
     stats_.leaves = 1;
 }
 
-bool Octree::Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnostics,
-                   Budget budget) {
+bool Octree::Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnostics, Budget budget,
+                   const std::atomic<bool>* cancel) {
     Clear();
     try {
         if (triangles.size() > UINT32_MAX) {
@@ -820,7 +834,7 @@ bool Octree::Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnos
         stamps_.assign(triangles.size(), 0);
         nodes_.front().isLeaf = 0;
         stats_.leaves = 0;
-        Builder builder(*this, budget);
+        Builder builder(*this, budget, cancel);
 #ifdef LUMENO_THREAD_SANITIZER
         // One thread: the task library's hand-offs are invisible to the
         // sanitizer (see base/thread_sanitizer.h).
@@ -830,6 +844,9 @@ bool Octree::Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnos
         builder.Run();
 #endif
 
+    } catch (const Builder::Cancelled&) {
+        Clear();
+        return false;
     } catch (const std::bad_alloc&) {
         Clear();
         if (diagnostics != nullptr) {

@@ -30,6 +30,7 @@
 // Neither mode allocates; the walk keeps at most 49 nodes on its stack.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -104,8 +105,11 @@ class Octree {
     // outlive the tree (or the next Build or Clear). Returns false when memory
     // runs out: the tree is then empty, every query misses, and a diagnostic
     // says why. A spent budget is reported too, but the build succeeds.
+    // When *cancel becomes true the build stops soon after (between slices of
+    // a few thousand references) and returns false with an empty tree and no
+    // diagnostic.
     bool Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnostics = nullptr,
-               Budget budget = kDefaultBudget);
+               Budget budget = kDefaultBudget, const std::atomic<bool>* cancel = nullptr);
 
     // Empties the tree: a root leaf with the fixed box and no triangles.
     void Clear();

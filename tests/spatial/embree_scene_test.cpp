@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -179,6 +181,20 @@ TEST(EmbreeScene, AgreesWithTheOctreeOnAllButAHandfulOfAMillionQueries) {
 
 // Each case is a ray that the octree's semantics single out; Embree must give
 // the answer stated, which is the octree's where it says so.
+TEST(EmbreeScene, ABuildCalledOffBuildsNothing) {
+    Soup soup;
+    for (int i = 0; i < 2000; ++i) {
+        soup.AddSmall({static_cast<float>(i % 40), static_cast<float>(i / 40), 10.0f});
+    }
+    EmbreeScene scene;
+    std::atomic<bool> cancel{true};
+    EXPECT_FALSE(scene.Build(soup.list, nullptr, &cancel));
+    EXPECT_FALSE(scene.Built());
+    cancel = false;
+    EXPECT_TRUE(scene.Build(soup.list, nullptr, &cancel));
+    EXPECT_TRUE(scene.Built());
+}
+
 TEST(EmbreeScene, AnswersTheCasesTheQuerySemanticsSingleOut) {
     Soup soup;
     AddFiller(soup);                                       // 0 … 9: outside the box

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include <map>
 #include <random>
 #include <string>
@@ -201,6 +203,22 @@ TEST(OctreeMembership, BuildingTwiceGivesTheSameTreeAndTheCounterGoesOn) {
     ASSERT_TRUE(tree.Build(soup.list));
     EXPECT_EQ(Flatten(tree), first);
     EXPECT_EQ(tree.queryCounter, 3);
+}
+
+TEST(OctreeMembership, ABuildCalledOffLeavesAnEmptyTreeAndTheNextBuildIsWhole) {
+    Soup soup;
+    RandomSoup(soup, 3000, 5);
+    Octree tree;
+    std::atomic<bool> cancel{true};
+    EXPECT_FALSE(tree.Build(soup.list, nullptr, Octree::kDefaultBudget, &cancel));
+    HitRecord hit;
+    EXPECT_FALSE(tree.FindNearestHitParallel({{0, 0, 50}, {0, 0, 1}}, hit));
+    EXPECT_EQ(tree.Stats().references, 0u);
+    cancel = false;
+    ASSERT_TRUE(tree.Build(soup.list, nullptr, Octree::kDefaultBudget, &cancel));
+    Octree plain;
+    ASSERT_TRUE(plain.Build(soup.list));
+    EXPECT_EQ(Flatten(tree), Flatten(plain));
 }
 
 TEST(TriangleOverlapsBox, ATriangleCuttingThroughWithAllCornersOutsideOverlaps) {
