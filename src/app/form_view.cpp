@@ -28,6 +28,7 @@ QAction* MakeCommand(QObject* parent, int id, const char* prompt) {
 
 CLumeno_wndView::CLumeno_wndView(const ShellOptions& options, QWidget* parent)
     : QWidget(parent), options_(options) {
+    working_.SetCancelFlag(&loadCancel_);
     sceneLoadAction_ = MakeCommand(this, kIdSceneLoad, kPromptSceneLoad);
     renderAction_ = MakeCommand(this, kIdRender, kPromptRender);
     renderAction_->setCheckable(true);
@@ -45,12 +46,14 @@ CLumeno_wndView::CLumeno_wndView(const ShellOptions& options, QWidget* parent)
 CLumeno_wndView::~CLumeno_wndView() {
     // The render window's worker and background task use the scene and,
     // through the triangles, the readers' material tables: they must end
-    // before these do.
+    // before these do. A load under way is called off rather than waited out.
+    loadCancel_ = true;
     delete renderWindow_;
     renderWindow_ = nullptr;
 }
 
 void CLumeno_wndView::Shutdown() {
+    loadCancel_ = true;
     if (renderWindow_ != nullptr) {
         renderWindow_->StopRendering();
     }
@@ -58,6 +61,8 @@ void CLumeno_wndView::Shutdown() {
 }
 
 bool CLumeno_wndView::WindDown() {
+    // The application is closing: a load under way is of no use any more.
+    loadCancel_ = true;
     return renderWindow_ != nullptr && renderWindow_->StopInBackground();
 }
 

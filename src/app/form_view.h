@@ -16,6 +16,8 @@
 // reaches the status bar.
 #pragma once
 
+#include <atomic>
+
 #include <QAction>
 #include <QPointer>
 #include <QStringList>
@@ -105,6 +107,8 @@ class CLumeno_wndView : public QWidget {
 
     ShellOptions options_;
     WorkingScene working_;
+    // Calls off a scene load under way when the application closes.
+    std::atomic<bool> loadCancel_{false};
     // A child widget; deleted explicitly first thing in the destructor.
     CMainView* renderWindow_ = nullptr;
     bool sceneUsable_ = false;
