@@ -126,10 +126,22 @@ std::string_view LineReader::ReadLine() {
     offsets_.clear();
     lengths_.clear();
 
+    inPlace_ = false;
+
     if (position_ == filled_ && !Fill()) {
         return kEndOfFile;
     }
     ++lineNumber_;
+
+    // Nearly every line lies whole in the buffer: its tokens are then split
+    // where they stand, with the same rules as the general path below.
+    char* const line = buffer_.get() + position_;
+    if (void* lineFeed = std::memchr(line, '\n', filled_ - position_); lineFeed != nullptr) {
+        auto* end = static_cast<char*>(lineFeed);
+        position_ = static_cast<std::size_t>(end - buffer_.get()) + 1;
+        SplitInPlace(line, end);
+        return Token(0);
+    }
 
     enum : unsigned char { kText, kBlank, kLineFeed, kHash };
     static constexpr auto kClass = [] {
@@ -196,19 +208,65 @@ std::string_view LineReader::ReadLine() {
     return Token(0);
 }
 
+// The line [line, lineFeed), which the buffer holds whole: a token touching
+// a '#' goes with the comment, a carriage return right before the line feed
+// belongs to the line end, and the rest splits at blanks and tabs. Each
+// stored token is ended with a NUL written over the character after it
+// (a blank, the '#', the carriage return or the line feed), all of which
+// this line has used up. A token here is shorter than the buffer, so never
+// cut.
+void LineReader::SplitInPlace(char* line, char* lineFeed) {
+    inPlace_ = true;
+    const auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+    char* stop = lineFeed;
+    if (void* hash = std::memchr(line, '#', static_cast<std::size_t>(lineFeed - line));
+        hash != nullptr) {
+        stop = static_cast<char*>(hash);
+        while (stop > line && !isBlank(stop[-1])) {
+            --stop;
+        }
+    } else if (stop > line && stop[-1] == '\r') {
+        --stop;
+    }
+    char* p = line;
+    for (;;) {
+        while (p < stop && isBlank(*p)) {
+            ++p;
+        }
+        if (p == stop) {
+            return;
+        }
+        char* const start = p;
+        while (p < stop && !isBlank(*p)) {
+            ++p;
+        }
+        if (offsets_.size() < static_cast<std::size_t>(kMaxStoredTokens) + 1) {
+            offsets_.push_back(static_cast<std::uint32_t>(start - buffer_.get()));
+            lengths_.push_back(static_cast<std::uint32_t>(p - start));
+            *p = '\0';
+        }
+        ++count_;
+        if (p < stop) {
+            ++p;  // past the blank just overwritten
+        }
+    }
+}
+
 std::string_view LineReader::Token(int i) const {
     if (i < 0 || i >= static_cast<int>(lengths_.size())) {
         return {};
     }
     auto index = static_cast<std::size_t>(i);
-    return {storage_.data() + offsets_[index], lengths_[index]};
+    const char* base = inPlace_ ? buffer_.get() : storage_.data();
+    return {base + offsets_[index], lengths_[index]};
 }
 
 const char* LineReader::Arg(int i) const {
     if (i < 1 || i >= static_cast<int>(lengths_.size())) {
         return "";
     }
-    return storage_.data() + offsets_[static_cast<std::size_t>(i)];
+    const char* base = inPlace_ ? buffer_.get() : storage_.data();
+    return base + offsets_[static_cast<std::size_t>(i)];
 }
 
 }  // namespace lumeno

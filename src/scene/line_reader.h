@@ -74,6 +74,7 @@ class LineReader {
     void DropToken();
     void EndToken();
     void EndLineAfterCarriageReturn();
+    void SplitInPlace(char* line, char* lineFeed);
     std::string_view Token(int i) const;
 
     RegularFile file_;
@@ -91,8 +92,11 @@ class LineReader {
     bool storing_ = false;
     std::size_t tokenSeen_ = 0;           // characters of the current token, stored or not
     std::string storage_;                 // stored tokens, each followed by a NUL
-    std::vector<std::uint32_t> offsets_;  // start of each stored token
+    std::vector<std::uint32_t> offsets_;  // start of each stored token, in storage_ or buffer_
     std::vector<std::uint32_t> lengths_;
+    // The line's tokens were split where they lie in the buffer (a line that
+    // the buffer holds whole) rather than copied into storage_.
+    bool inPlace_ = false;
 };
 
 }  // namespace lumeno
