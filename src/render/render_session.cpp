@@ -10,6 +10,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <new>
 
 #include "base/file_io.h"
 #include "base/thread_sanitizer.h"
@@ -90,6 +91,7 @@ bool RenderSession::SetImageSize(int width, int height) {
         return false;
     }
     ShowPreview();
+    schedule_.Reset();  // the passes held were another scene's
     scenePrepared_ = false;
     geometryFingerprint_.reset();
     probeFingerprint_.reset();
@@ -256,7 +258,15 @@ RunEnd RenderSession::Run(int lastPass, const std::function<bool()>& keepGoing, 
     }
     Prepare();
     if (share != nullptr) {
+        // Every process takes part in every round's agreement, even one
+        // called off while preparing: it stops the round.
         return RunShared(lastPass, keepGoing, *share);
+    }
+    if (!accumulationReady_) {
+        // Called off while preparing: the sums (and the pass count) are
+        // still the previous view's or scene's, and nothing may be saved
+        // from them.
+        return RunEnd::Cancelled;
     }
     RunEnd end = RunEnd::Complete;
     for (;;) {
@@ -564,7 +574,8 @@ Status RenderSession::SaveMean() {
 }
 
 Status RenderSession::SaveMeanAs(const std::string& path, MeanFormat format) {
-    if (schedule_.PassesHeld() < 1 || film_.Empty()) {
+    // Until a run has prepared them, the sums may be another view's.
+    if (!accumulationReady_ || schedule_.PassesHeld() < 1 || film_.Empty()) {
         return Status::Error("nothing rendered yet: no mean to save");
     }
     return film_.SaveMean(path, schedule_.PassesHeld(), format);
@@ -604,9 +615,21 @@ void RenderSession::RestoreStamps(std::span<const std::uint16_t> stamps) {
 }
 
 Status RenderSession::WriteCheckpoint() {
-    if (film_.Empty() || schedule_.PassesHeld() < 1) {
+    if (film_.Empty() || !accumulationReady_ || schedule_.PassesHeld() < 1) {
         return Status::Error("nothing rendered yet: no checkpoint to write");
     }
+    try {
+        return WriteCheckpointFile();
+    } catch (const std::bad_alloc&) {
+        // The file is put together in memory first (about 24 bytes a pixel).
+        Status failed = Status::Error(std::string(kCheckpointPath) +
+                                      ": not enough memory to write the checkpoint");
+        Report(failed.Message());
+        return failed;
+    }
+}
+
+Status RenderSession::WriteCheckpointFile() {
     Status written = PrepareOutputFolder();
     if (written && !checkpointFileChecked_) {
         // A file we cannot read may be another version's work: keep it.

@@ -191,6 +191,7 @@ class RenderSession {
     int ImageHeight() const { return film_.Height(); }
 
   private:
+    Status WriteCheckpointFile();
     // Draws the wireframe preview into the film and shows it; the sums are
     // then stale.
     void ShowPreview();

@@ -269,6 +269,26 @@ TEST(RenderSession, CancelAbandonsThePassWithoutCountingIt) {
     EXPECT_FALSE(f.session.WorkerRunning());
 }
 
+// Called off while the next scene's index is built (a reload, a window
+// closed): the sums and pass count still belong to the scene before, so the
+// run ends without a checkpoint or a mean, and the earlier checkpoint stays.
+TEST(RenderSession, CalledOffWhilePreparingSavesNothing) {
+    SessionFixture f;
+    ASSERT_TRUE(f.session.SetImageSize(8, 6));
+    f.RunPasses(20);
+    const std::string saved = ReadFile("out/render.checkpoint");
+    ASSERT_FALSE(saved.empty());
+
+    f.AddFloor();  // another scene
+    ASSERT_TRUE(f.session.SetImageSize(8, 6));
+    f.session.RequestCancel();
+    EXPECT_EQ(f.session.Run(40), RunEnd::Cancelled);
+    EXPECT_FALSE(f.session.AccumulationReady());
+    EXPECT_EQ(ReadFile("out/render.checkpoint"), saved);
+    EXPECT_FALSE(f.session.SaveMean());
+    EXPECT_FALSE(f.session.WriteCheckpoint());
+}
+
 TEST(RenderSession, CameraChangeRestartsAtPassOneWithoutRebuilding) {
 #ifdef LUMENO_THREAD_SANITIZER
     GTEST_SKIP() << "the thread sanitizer build answers the parallel mode with the octree";
