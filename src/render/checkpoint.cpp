@@ -312,6 +312,11 @@ std::string DescribeDifferences(const Fingerprint& saved, const Fingerprint& cur
 }
 
 Status WriteCheckpoint(const std::string& path, const Checkpoint& checkpoint) {
+    if (checkpoint.schedule.passCounter > kMaxCheckpointPass) {
+        return Status::Error(path + ": a render of more than " +
+                             std::to_string(kMaxCheckpointPass) +
+                             " passes cannot be saved to continue later");
+    }
     ByteWriter out;
     out.bytes.append(kMagic, sizeof kMagic);
     out.Put(kCheckpointVersion);
@@ -396,8 +401,15 @@ Status ReadCheckpoint(const std::string& path, std::uint64_t maxBytes, Checkpoin
               in.Get(checkpoint.schedule.passCounter) && in.Get(checkpoint.schedule.offsetX) &&
               in.Get(checkpoint.schedule.offsetY) && in.Get(items);
     if (!ok || exact > 1 || width < 1 || height < 1 || checkpoint.schedule.passCounter < 1 ||
-        items > 1024) {
+        checkpoint.schedule.passCounter > kMaxCheckpointPass || items > 1024) {
         return fail("damaged (impossible values in its header)");
+    }
+    // The stratum offsets follow from the pass number; a pair that does not
+    // was not written by a render.
+    const PassSchedule::State expected = PassSchedule::StateAtPass(checkpoint.schedule.passCounter);
+    if (!(checkpoint.schedule.offsetX == expected.offsetX &&
+          checkpoint.schedule.offsetY == expected.offsetY)) {
+        return fail("damaged (its pass and stratum do not match)");
     }
     checkpoint.exact = exact == 1;
     checkpoint.width = width;

@@ -60,6 +60,10 @@ Fingerprint DecodeFingerprint(const std::string& text);
 // wood.bmp"); empty when they agree.
 std::string DescribeDifferences(const Fingerprint& saved, const Fingerprint& current);
 
+// The most passes a checkpoint may hold: far beyond any real render, and
+// small enough that resuming can check the schedule's state by replaying it.
+inline constexpr int kMaxCheckpointPass = 1 << 24;
+
 // A checkpoint's content. When writing, the spans refer to the session's own
 // state; when reading, they refer into the vectors below them.
 struct Checkpoint {

@@ -6,15 +6,18 @@
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xxhash.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <mutex>
 #include <thread>
 
@@ -232,6 +235,18 @@ TEST(RenderProgram, ResumingRefusesMissingDamagedAndForeignCheckpoints) {
     EXPECT_NE(flipped.err.find("damaged"), std::string::npos) << flipped.err;
     dir.Write("out/render.checkpoint", whole.substr(0, whole.size() - 5));
     EXPECT_EQ(RunRender(dir, "--resume").status, 1);
+    // A pass number that no render reaches, under a checksum made to match
+    // (the checksum guards against damage, not forgery).
+    std::string forged = whole;
+    const std::int32_t farPass = std::numeric_limits<std::int32_t>::max();
+    std::memcpy(forged.data() + 33, &farPass,
+                sizeof farPass);  // magic, version, length, mode, size
+    const std::uint64_t sum = XXH3_64bits(forged.data(), forged.size() - 8);
+    std::memcpy(forged.data() + forged.size() - 8, &sum, sizeof sum);
+    dir.Write("out/render.checkpoint", forged);
+    ProgramRun far = RunRender(dir, "--resume");
+    EXPECT_EQ(far.status, 1);
+    EXPECT_NE(far.err.find("damaged"), std::string::npos) << far.err;
 
     // A checkpoint of a version this program does not know is kept aside,
     // not overwritten, when a fresh render saves its own.
