@@ -27,7 +27,8 @@ namespace {
 // Signals may arrive on any thread (the tracing threads too), so what the
 // handler reads is atomic.
 std::atomic<lumeno::RenderSession*> g_session{nullptr};
-volatile std::sig_atomic_t g_stopRequested = 0;
+std::atomic<int> g_stopRequested{0};
+static_assert(std::atomic<int>::is_always_lock_free, "read and written by a signal handler");
 std::atomic<bool> g_loadCancel{false};  // calls off a scene load under way
 
 extern "C" void RequestStop(int) {
@@ -93,13 +94,22 @@ void Say(const char* format, const std::string& text) {
     }
 }
 
-// Every process of a farm must hold the scene process 0 holds.
-bool SameSceneEverywhere(lumeno::MpiFarm& farm, lumeno::RenderSession& session) {
+// Every process of a farm must hold the scene process 0 holds, at the same
+// image size (the processes' sums are added up pixel by pixel), and run with
+// the settings that decide the rounds they all take part in.
+bool SameSceneEverywhere(lumeno::MpiFarm& farm, lumeno::RenderSession& session,
+                         const Options& options) {
     std::string ours = lumeno::EncodeFingerprint(session.CurrentFingerprint());
     std::string first = ours;
     farm.Broadcast(first);
     std::string differences = lumeno::DescribeDifferences(lumeno::DecodeFingerprint(first),
                                                           lumeno::DecodeFingerprint(ours));
+    const std::string settings = std::to_string(session.ImageWidth()) + " x " +
+                                 std::to_string(session.ImageHeight()) + " image, " +
+                                 (options.passes > 0 ? std::to_string(options.passes) : "all") +
+                                 " passes" + (options.resume ? ", resuming" : "");
+    std::string firstSettings = settings;
+    farm.Broadcast(firstSettings);
     if (!differences.empty()) {
         char cwd[4096];
         std::fprintf(stderr,
@@ -107,6 +117,12 @@ bool SameSceneEverywhere(lumeno::MpiFarm& farm, lumeno::RenderSession& session) 
                      "(%s); every machine needs the same scene\n",
                      farm.Index(), getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".",
                      differences.c_str());
+    } else if (settings != firstSettings) {
+        std::fprintf(stderr,
+                     "lumeno-render: process %d would render a %s, process 0 a %s; every process "
+                     "needs the same scene and options\n",
+                     farm.Index(), settings.c_str(), firstSettings.c_str());
+        differences = "settings";
     }
     return !farm.Any(!differences.empty());
 }
@@ -157,7 +173,7 @@ int Render(const Options& options, lumeno::MpiFarm* farm) {
                      camera.height);
         return 1;
     }
-    if (farm != nullptr && !SameSceneEverywhere(*farm, session)) {
+    if (farm != nullptr && !SameSceneEverywhere(*farm, session, options)) {
         return 1;
     }
     int firstPass = 1;
@@ -197,6 +213,12 @@ int Render(const Options& options, lumeno::MpiFarm* farm) {
     g_session = nullptr;
     terminal.Finish();
     progress = nullptr;
+    if (!session.AccumulationReady()) {
+        // Called off while preparing: nothing was rendered, and a checkpoint
+        // read for resuming stays as it was.
+        Say("lumeno-render: %s\n", "stopped before rendering");
+        return 1;
+    }
     if (!g_speaks) {
         return 0;  // process 0 saves what the farm made
     }

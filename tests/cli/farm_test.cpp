@@ -85,6 +85,25 @@ TEST(Farm, RefusesAProcessWhoseSceneDiffers) {
     EXPECT_NE(run.err.find("differs from process 0"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("the camera"), std::string::npos) << run.err;
     EXPECT_FALSE(std::filesystem::exists(first.Path("out/render.checkpoint")));
+
+    // The same scene at another size, or run to another pass: the sums
+    // could not be added up, nor the rounds kept in step.
+    struct Other {
+        int width;
+        std::string passes;
+    };
+    for (const Other& o : {Other{10, "3"}, Other{8, "4"}}) {
+        TempDir third;
+        testing::WriteEveryMaterialScene(third, o.width, 6);
+        ProgramRun other =
+            Shell(first, kMpirun + "-np 1 " + Program() + " --farm --passes 3 -C '" + first.Root() +
+                             "' : -np 1 " + Program() + " --farm --passes " + o.passes + " -C '" +
+                             third.Root() + "'");
+        EXPECT_NE(other.status, 0);
+        EXPECT_NE(other.err.find("needs the same scene and options"), std::string::npos)
+            << other.err;
+        EXPECT_FALSE(std::filesystem::exists(first.Path("out/render.checkpoint")));
+    }
 }
 
 // The lumeno-render processes whose parent is pid.
