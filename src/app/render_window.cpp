@@ -69,6 +69,10 @@ void CMainView::ShowScene(int width, int height) {
 }
 
 bool CMainView::StopInBackground() {
+    // The application is closing: a camera change asked for now, or still
+    // waiting its turn, would only throw away what the stop saves.
+    windingDown_ = true;
+    cameraWanted_ = false;
     if (task_.Busy()) {
         return true;
     }
@@ -91,7 +95,7 @@ bool CMainView::StopRendering() {
 }
 
 void CMainView::ApplyCamera(const Camera& camera) {
-    if (sceneChanging_) {
+    if (sceneChanging_ || windingDown_) {
         return;
     }
     viewCamera_ = camera;

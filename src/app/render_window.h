@@ -64,8 +64,9 @@ class CMainView : public QWidget {
     // busyChanged(false).
     bool Busy() const { return task_.Busy(); }
 
-    // Starts stopping the worker in the background. Returns whether anything
-    // is left to wait for (then busyChanged(false) follows).
+    // Starts stopping the worker in the background, for closing: camera
+    // changes are ignored from then on. Returns whether anything is left to
+    // wait for (then busyChanged(false) follows).
     bool StopInBackground();
 
     // Waits for the background task, then abandons the running pass and
@@ -122,6 +123,9 @@ class CMainView : public QWidget {
     bool cameraWanted_ = false;
     // A ChangeScene is under way: camera changes are ignored.
     bool sceneChanging_ = false;
+    // StopInBackground was called (the application is closing): camera
+    // changes are ignored from then on.
+    bool windingDown_ = false;
 };
 
 }  // namespace lumeno::app

@@ -590,9 +590,17 @@ class ShellTest : public QObject {
         // window answers meanwhile), then closes and takes the render
         // window along, so that no window keeps the application running.
         CMainView* window = frame->View()->RenderWindow();
+        const Vec3 position = window->ViewCamera().position;
         QVERIFY(!frame->close());
+        // A drag while it closes turns nothing, and so keeps what the stop
+        // saves for the next start.
+        Press(window, {10, 10}, Qt::LeftButton);
+        Move(window, {30, 10}, Qt::LeftButton);
+        Release(window, {30, 10}, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 60000);
         QVERIFY(!window->Session().WorkerRunning());
+        QVERIFY(window->ViewCamera().position == position);
+        QVERIFY(QFile::exists("out/render.checkpoint"));
         frame->Command(kIdRender)->trigger();
         QVERIFY(window->Session().WorkerRunning() || window->Session().Enabled());
         // Destroying the frame joins the worker before the scene, the
