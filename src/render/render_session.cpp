@@ -162,26 +162,27 @@ void RenderSession::Cancel() {
 }
 
 void RenderSession::RenderThreadMain() {
-    // Once this worker has said under the lock that it ends (running_ false),
-    // it never takes the lock again: a toggle may then be joining it, lock
-    // held, before it starts the next worker.
-    bool said = false;
-    RunEnd end = Run(INT_MAX, [this, &said] {
-        // Deciding to end and saying so happen under one lock, so that a
-        // toggle in between starts a new worker instead of relying on this one.
-        std::lock_guard lock(mutex_);
-        if (!enabled_) {
-            running_ = false;
-            said = true;
-        }
-        return enabled_;
-    });
-    if (!said) {
+    // The worker says it ends (running_ false, under the lock) only once Run
+    // has returned, the pass under way finished or abandoned and the
+    // checkpoint written: a toggle before that finds it running and lets it
+    // go on, rather than waiting for it with the lock held. Once said, it
+    // never takes the lock again: a toggle may then be joining it, lock held,
+    // before it starts the next worker.
+    RunEnd end = RunEnd::Complete;
+    for (;;) {
+        end = Run(INT_MAX, [this] {
+            std::lock_guard lock(mutex_);
+            return enabled_;
+        });
         std::lock_guard lock(mutex_);
         if (end == RunEnd::Complete) {
             enabled_ = false;
         }
-        running_ = false;
+        if (!enabled_ || end == RunEnd::Cancelled || end == RunEnd::NoImage) {
+            running_ = false;
+            break;
+        }
+        // Switched off and on again while the run wound down: go on.
     }
     if (listener_ != nullptr) {
         listener_->WorkerStopped(end == RunEnd::Complete);
