@@ -30,6 +30,8 @@ void LineReader::Close() {
     count_ = 0;
     storage_.clear();
     offsets_.clear();
+    lengths_.clear();
+    inPlace_ = false;
 }
 
 bool LineReader::Open(const std::string& path) {

@@ -122,6 +122,10 @@ TEST(LineReader, MissingArgumentsReadAsEmptyText) {
     EXPECT_STREQ(reader.Arg(2), "");
     EXPECT_STREQ(reader.Arg(1000), "");
     EXPECT_STREQ(reader.Arg(-1), "");
+    // A line once closed or replaced by another file is gone.
+    ASSERT_TRUE(reader.Open(dir.Write("g.txt", "other 2\n")));
+    EXPECT_EQ(reader.ArgView(1), "");
+    EXPECT_STREQ(reader.Arg(1), "");
 }
 
 // The reader's rules, stated plainly: lines end at '\n'; a '#' ends the line
