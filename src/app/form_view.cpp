@@ -135,6 +135,8 @@ struct CLumeno_wndView::LoadOutcome {
     bool usable = false;
     bool resumes = false;
     int resumePass = 0;
+    // The load was called off because the application is closing.
+    bool calledOff = false;
     FolderEntered entered;
 };
 
@@ -179,6 +181,12 @@ bool CLumeno_wndView::LoadScene(const QString& folder, FolderEntered entered) {
         }
         working_.Load(outcome->diagnostics);
         outcome->loaded = true;
+        if (loadCancel_.load()) {
+            // The application is closing: the preview and the search for a
+            // saved render (slow on a large scene) would only delay it.
+            outcome->calledOff = true;
+            return;
+        }
         const Camera& camera = working_.scene.camera;
         outcome->usable = session.SetImageSize(camera.width, camera.height);
         // Reading a saved render and fingerprinting the scene take a while
@@ -198,6 +206,12 @@ bool CLumeno_wndView::LoadScene(const QString& folder, FolderEntered entered) {
 void CLumeno_wndView::FinishLoad(const LoadOutcome& outcome, const QString& failure) {
     loading_ = false;
     emit loadingChanged(false);
+    if (outcome.calledOff) {
+        // Closing: the part-loaded scene is neither shown nor rendered.
+        sceneUsable_ = false;
+        UpdateRenderCommand();
+        return;
+    }
     if (outcome.folderProblem != FolderProblem::None) {
         UpdateRenderCommand();
         if (outcome.entered) {
