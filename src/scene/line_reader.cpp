@@ -127,7 +127,6 @@ std::string_view LineReader::ReadLine() {
     storage_.clear();
     offsets_.clear();
     lengths_.clear();
-
     inPlace_ = false;
 
     if (position_ == filled_ && !Fill()) {
