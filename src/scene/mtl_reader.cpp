@@ -207,19 +207,24 @@ class MtlFile {
         if (Texture* found = table.Find(name)) {
             return found;
         }
+        auto& aliases = kind == MapKind::Diffuse ? maps_.diffuseAliases : maps_.bumpAliases;
+        if (auto alias = aliases.find(name); alias != aliases.end()) {
+            return alias->second;
+        }
+        std::string ignored = std::string(key) + " \"" + std::string(name) + "\" ignored: ";
+        if (table.Count() + static_cast<int>(aliases.size()) >= TextureTable::kCapacity) {
+            Report(ignored + "the " + (kind == MapKind::Diffuse ? "diffuse" : "bump") +
+                   " texture table is full (" + std::to_string(TextureTable::kCapacity) +
+                   " textures)");
+            return nullptr;
+        }
         std::string bitmapPath = LocatePath(ResolvePath(directory_, name));
         std::map<std::string, Texture*>& byPath =
             kind == MapKind::Diffuse ? maps_.diffuseByPath : maps_.bumpByPath;
         std::string resolved = CanonicalPath(bitmapPath);
         if (auto same = byPath.find(resolved); !resolved.empty() && same != byPath.end()) {
+            aliases.emplace(std::string(name), same->second);
             return same->second;
-        }
-        std::string ignored = std::string(key) + " \"" + std::string(name) + "\" ignored: ";
-        if (table.Count() >= TextureTable::kCapacity) {
-            Report(ignored + "the " + (kind == MapKind::Diffuse ? "diffuse" : "bump") +
-                   " texture table is full (" + std::to_string(TextureTable::kCapacity) +
-                   " textures)");
-            return nullptr;
         }
         // What the kept planes cost per pixel: three for a diffuse map, the
         // blue channel alone for a bump map.

@@ -52,9 +52,14 @@ class MtlReader {
     std::int64_t TextureBytes() const { return maps_.used; }
 
     // The loaded bitmaps by resolved path, per table, and their memory.
+    // A file named again under another spelling is not loaded again: the
+    // spelling becomes an alias of its entry, found by name from then on and
+    // counted against the table's capacity as an entry of its own would be.
     struct MapMemory {
         std::map<std::string, Texture*> diffuseByPath;
         std::map<std::string, Texture*> bumpByPath;
+        std::map<std::string, Texture*, std::less<>> diffuseAliases;
+        std::map<std::string, Texture*, std::less<>> bumpAliases;
         std::int64_t budget = DefaultTextureBudget();
         std::int64_t used = 0;
     };

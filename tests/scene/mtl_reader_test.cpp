@@ -272,6 +272,30 @@ TEST(MtlReader, OneFileUnderManySpellingsLoadsOnce) {
         EXPECT_EQ(layer.mapName, spellings[i]);
     }
     EXPECT_TRUE(f.diagnostics.Empty());
+    // Each spelling holds a place in the table, as a load of its own would:
+    // the table is now full, and a further spelling is refused.
+    f.Read("newmtl m0\nKd 1 1 1\nmap_Kd ./" + spellings.back() + "\n", "last.mtl");
+    EXPECT_FALSE(f.Get("m0").diffuse->hasMap);
+    EXPECT_TRUE(f.Reported("table is full"));
+}
+
+// A spelling once used keeps naming what it named first, wherever it is
+// written later: the table finds textures by name, and a name that found a
+// loaded file under another spelling is a name like any other.
+TEST(MtlReader, ASpellingNamesWhatItFirstNamed) {
+    MtlFixture f;
+    f.dir.Write("a/tex.bmp", Bmp24Filled(2, 2, {10, 10, 10}));
+    f.dir.Write("b/tex.bmp", Bmp24Filled(3, 3, {200, 200, 200}));
+    f.dir.Write("a/lib.mtl",
+                "newmtl first\nKd 1 1 1\nmap_Kd ./tex.bmp\n"
+                "newmtl second\nKd 1 1 1\nmap_Kd tex.bmp\n");
+    f.dir.Write("b/lib.mtl", "newmtl third\nKd 1 1 1\nmap_Kd tex.bmp\n");
+    f.reader.ReadMtl("lib.mtl", f.dir.Path("a"), f.diagnostics);
+    f.reader.ReadMtl("lib.mtl", f.dir.Path("b"), f.diagnostics);
+    EXPECT_EQ(f.reader.DiffuseTextures().Count(), 1);
+    for (const char* name : {"first", "second", "third"}) {
+        EXPECT_EQ(f.Get(name).diffuse->mapWidth, 2.0f) << name;
+    }
 }
 
 TEST(MtlReader, MapsPastTheMemoryBudgetAreRefusedWithFileAndLine) {
