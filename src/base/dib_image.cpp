@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -156,7 +157,11 @@ bool DibImage::LoadFromFile(const std::string& fileName, std::string* reason,
     const std::int64_t fileRowSize = bitCount == 24
                                          ? (3 * std::int64_t{fileWidth} + 3) & ~std::int64_t{3}
                                          : (std::int64_t{fileWidth} + 3) & ~std::int64_t{3};
-    const std::int64_t pixelEnd = std::int64_t{pixelOffset} + fileRowSize * rowCount;
+    // The last row's padding holds no pixels, and some writers leave it out.
+    const std::int64_t pixelBytes =
+        bitCount == 24 ? 3 * std::int64_t{fileWidth} : std::int64_t{fileWidth};
+    const std::int64_t pixelEnd =
+        std::int64_t{pixelOffset} + fileRowSize * (rowCount - 1) + pixelBytes;
     if (fileSize < pixelEnd) {
         return Refuse(reason, "shorter than its headers promise: " + std::to_string(fileSize) +
                                   " bytes, pixel rows need " + std::to_string(pixelEnd));
@@ -183,13 +188,19 @@ bool DibImage::LoadFromFile(const std::string& fileName, std::string* reason,
     }
     for (int i = 0; i < h; ++i) {
         std::uint8_t* row = loaded.PixelAt(0, topDown ? i : h - 1 - i);
+        // Every row but the file's last must be whole; that one needs only
+        // its pixels, and padding it lacks reads as zeros.
+        const auto need = static_cast<std::size_t>(i == h - 1 ? pixelBytes : fileRowSize);
         bool complete;
         if (bitCount == 24) {
             // The file row and the image row have the same size, padding included.
-            complete = std::fread(row, 1, static_cast<std::size_t>(loaded.stride), file) ==
-                       static_cast<std::size_t>(loaded.stride);
+            const auto size = static_cast<std::size_t>(loaded.stride);
+            const std::size_t got = std::fread(row, 1, size, file);
+            std::fill(row + got, row + size, std::uint8_t{0});
+            complete = got >= need;
         } else {
-            complete = std::fread(indices.data(), 1, indices.size(), file) == indices.size();
+            const std::size_t got = std::fread(indices.data(), 1, indices.size(), file);
+            complete = got >= need;
             for (int x = 0; complete && x < w; ++x) {
                 row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = indices[static_cast<std::size_t>(x)];
             }
