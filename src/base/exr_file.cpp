@@ -5,6 +5,10 @@
 #include <ImfHeader.h>
 #include <ImfOutputFile.h>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <vector>
 
@@ -36,6 +40,14 @@ Status WriteExr(const std::string& path, const FloatPlane& red, const FloatPlane
         }
     }
     const std::string temporary = TemporaryPathFor(path);
+    // Made here, so that the library writes into a fresh file of ours rather
+    // than through whatever stood at the name.
+    if (int fd = CreateTemporary(temporary); fd >= 0) {
+        close(fd);
+    } else {
+        return Status::Error("cannot write " + path + ": cannot create " + temporary + ": " +
+                             std::strerror(errno));
+    }
     try {
         Imf::Header header(width, height);
         header.compression() = Imf::ZIP_COMPRESSION;

@@ -187,13 +187,28 @@ void AtomicFile::Abandon() {
     }
 }
 
+int CreateTemporary(const std::string& temporary) {
+    // Whatever stands at the name (a leftover of an earlier process with
+    // this id, or a link placed there) goes; the file is made anew, never
+    // opened through a link.
+    unlink(temporary.c_str());
+    return open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
 Status AtomicFile::Open(const std::string& target) {
     Abandon();
     target_ = target;
     std::string temporary = TemporaryPathFor(target);
-    file_ = std::fopen(temporary.c_str(), "wb");
-    if (file_ == nullptr) {
+    int fd = CreateTemporary(temporary);
+    if (fd < 0) {
         return ErrnoError("cannot create", temporary, errno);
+    }
+    file_ = fdopen(fd, "wb");
+    if (file_ == nullptr) {
+        int error = errno;
+        close(fd);
+        unlink(temporary.c_str());
+        return ErrnoError("cannot create", temporary, error);
     }
     temporary_ = std::move(temporary);
     return Status::Ok();

@@ -56,6 +56,10 @@ Status EnsureFolder(const std::string& path);
 
 // The temporary name a write to target uses: target + ".tmp" + process id.
 std::string TemporaryPathFor(const std::string& target);
+// Creates the file temporary for writing, empty, after removing whatever
+// stood at that name; never follows a link there. The open descriptor, or
+// −1 with errno set.
+int CreateTemporary(const std::string& temporary);
 
 // Removes from folder the temporaries that writes of processes no longer
 // running left behind: files named "<target>.tmp<pid>" (TemporaryPathFor's

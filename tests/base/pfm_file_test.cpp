@@ -1,12 +1,14 @@
 #include "base/pfm_file.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "base/dib_image.h"
+#include "base/file_io.h"
 #include "test_support.h"
 
 namespace lumeno {
@@ -82,6 +84,21 @@ TEST(WritePfm, AFailedWriteLeavesThePreviousFileAndSaysWhy) {
     EXPECT_FALSE(WritePfm(path, empty, g, b, 1.0f));
     EXPECT_EQ(ReadFile(path), "previous");
     ASSERT_TRUE(WritePfm(path, r, g, b, 1.0f));
+    EXPECT_EQ(ReadFile(path).size(), 17u + 12u);
+}
+
+// A link standing at the temporary's name is replaced, not written through.
+TEST(WritePfm, NeverWritesThroughALinkAtItsTemporaryName) {
+    TempDir dir;
+    FloatPlane r, g, b;
+    SetPlane(r, 1, 1, {1});
+    SetPlane(g, 1, 1, {1});
+    SetPlane(b, 1, 1, {1});
+    const std::string victim = dir.Write("victim.txt", "untouched");
+    const std::string path = dir.Path("x.pfm");
+    ASSERT_EQ(symlink(victim.c_str(), TemporaryPathFor(path).c_str()), 0);
+    ASSERT_TRUE(WritePfm(path, r, g, b, 1.0f));
+    EXPECT_EQ(ReadFile(victim), "untouched");
     EXPECT_EQ(ReadFile(path).size(), 17u + 12u);
 }
 
