@@ -826,6 +826,12 @@ void Octree::Clear() {
 bool Octree::Build(const std::vector<Triangle*>& triangles, Diagnostics* diagnostics, Budget budget,
                    const std::atomic<bool>* cancel) {
     Clear();
+    // The root's own list holds every triangle: a scene of more triangles
+    // than the budget's references could then never split at all. It may
+    // always hold its list plus a quarter of the budget for the triangles
+    // that straddle split planes.
+    budget.maxReferences =
+        std::max(budget.maxReferences, triangles.size() + budget.maxReferences / 4);
     try {
         if (triangles.size() > UINT32_MAX) {
             throw std::bad_alloc();  // indices are 32-bit

@@ -303,6 +303,21 @@ TEST(OctreeBudget, OverlappingPanelsInOnePlaneStopAtTheNodeLimit) {
     EXPECT_FALSE(diagnostics.Empty());
 }
 
+// More triangles than the budget has references: the root's list alone is
+// over it, yet the scene is still divided.
+TEST(OctreeBudget, MoreTrianglesThanReferencesStillSplit) {
+    Soup soup;
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> at(-90.0f, 90.0f);
+    for (int i = 0; i < 200; ++i) {
+        soup.AddSmall({at(rng), at(rng), at(rng) + 90.0f});
+    }
+    Octree tree;
+    ASSERT_TRUE(tree.Build(soup.list, nullptr, {1u << 23, 150}));
+    EXPECT_GT(tree.Stats().nodes, 1u);
+    EXPECT_LT(tree.Stats().largestCutShort, 200u);
+}
+
 TEST(OctreeBudget, ATreeThatFitsIsExactlyTheUnboundedOne) {
     Soup soup;
     RandomSoup(soup, 500, 11);
