@@ -66,16 +66,17 @@ std::int64_t Film::ToFixed(float v) {
     return static_cast<std::int64_t>(std::nearbyint(static_cast<double>(v) * kFixedScale));
 }
 
-void Film::CommitPass() {
-    std::size_t pixels = std::size_t(width_) * std::size_t(height_);
+void Film::CommitRows(int first, int last) {
+    const std::size_t begin = std::size_t(width_) * std::size_t(first);
+    const std::size_t end = std::size_t(width_) * std::size_t(last);
     if (kind_ == SumKind::Fixed) {
-        for (std::size_t i = 0; i < 3 * pixels; ++i) {
+        for (std::size_t i = 3 * begin; i < 3 * end; ++i) {
             fixed_[i] += ToFixed(pending_[i]);
         }
         return;
     }
     float* sums[3] = {sumRed_.pixels.get(), sumGreen_.pixels.get(), sumBlue_.pixels.get()};
-    for (std::size_t i = 0; i < pixels; ++i) {
+    for (std::size_t i = begin; i < end; ++i) {
         sums[0][i] += pending_[3 * i];
         sums[1][i] += pending_[3 * i + 1];
         sums[2][i] += pending_[3 * i + 2];

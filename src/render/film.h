@@ -67,7 +67,10 @@ class Film {
         pending_[3 * i + 2] = radiance.z;
     }
     // Adds the pass's samples to the sums: the pass is complete.
-    void CommitPass();
+    void CommitPass() { CommitRows(0, height_); }
+    // The same for rows [first, last) alone: the rows of a pass may be
+    // committed in parts, on any threads, each row once.
+    void CommitRows(int first, int last);
 
     // Tone-maps rows [first, end) of the mean into the display planes, with
     // divisor passNumber. rowsInPass says the rows hold the pass under way,
