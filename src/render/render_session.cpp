@@ -483,7 +483,7 @@ void RenderSession::FinishPass(int passNumber) {
         film_.CommitPass();
     }
 #else
-    film_.CommitPass();
+    film_.CommitPass();  // one thread: the sanitizer cannot follow the task library
 #endif
     char title[64];
     std::snprintf(title, sizeof title, "path = %d / %d", passNumber, schedule_.TotalPasses());
