@@ -69,7 +69,10 @@ class Mesh:
         return self.count
 
     def quad(self, a, b, c, d):
-        self.lines.append("f " + " ".join("%d/%d/%d" % (i, i, i) for i in (a, b, c, d)))
+        self.face(a, b, c, d)
+
+    def face(self, *corners):
+        self.lines.append("f " + " ".join("%d/%d/%d" % (i, i, i) for i in corners))
 
     def text(self):
         return "\n".join(self.lines) + "\n"
@@ -103,7 +106,15 @@ def sphere(radius, slices, stacks, material, mtllib):
             index[i, j] = mesh.vertex((p[0], p[1] + radius, p[2]), (i / slices, 1 - j / stacks), n)
     for j in range(stacks):
         for i in range(slices):
-            mesh.quad(index[i, j], index[i + 1, j], index[i + 1, j + 1], index[i, j + 1])
+            a, b, c, d = index[i, j], index[i + 1, j], index[i + 1, j + 1], index[i, j + 1]
+            # At the poles two corners coincide: a triangle, not a quad whose
+            # fan would hold a triangle of zero area.
+            if j == 0:
+                mesh.face(a, c, d)
+            elif j == stacks - 1:
+                mesh.face(a, b, c)
+            else:
+                mesh.quad(a, b, c, d)
     return mesh.text()
 
 
