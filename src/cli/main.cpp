@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "base/working_folder.h"
@@ -284,10 +285,10 @@ int main(int argc, char** argv) {
         ->check(CLI::ExistingDirectory);
     app.add_option("--passes", options.passes,
                    "Stop once N passes are rendered (default: all 1600)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1, std::numeric_limits<int>::max()));
     app.add_option("--threads", options.threads,
                    "Threads of the parallel mode (default: all cores)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1, std::numeric_limits<int>::max()));
     app.add_flag("--exact", options.exact,
                  "Exact single-threaded mode (one generator, bit for bit)");
     app.add_flag("--resume", options.resume,

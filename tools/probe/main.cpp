@@ -35,7 +35,15 @@ int main(int argc, char** argv) {
     app.add_option("--exposure", options.exposure,
                    "factor from source radiance to map values (default: the one that makes the "
                    "mean luminance over the sphere 3)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                double value = 0.0;
+                if (CLI::detail::lexical_cast(text, value) && value > 0.0) {
+                    return {};
+                }
+                return "must be a number above 0, not " + text;
+            },
+            "POSITIVE"));
     app.add_option("--sun-elevation", options.sky.sunElevation,
                    "with --sky: the sun's height above the horizon in degrees")
         ->default_val(options.sky.sunElevation)
