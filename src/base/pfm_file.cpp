@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -134,16 +135,28 @@ Status ReadPfm(const std::string& path, const PfmLimits& limits,
                     " per side and " + std::to_string(limits.maxPixels) + " pixels)");
     }
     std::string scaleText = ReadHeaderToken(file, kMaxHeaderToken);
-    char* end = nullptr;
-    double scale = scaleText.empty() ? 0.0 : std::strtod(scaleText.c_str(), &end);
-    if (scaleText.empty() || end == nullptr || *end != '\0' || !std::isfinite(scale) ||
-        scale == 0.0) {
-        return fail("malformed header: the scale must be a non-zero number");
+    if (scaleText.empty()) {
+        return fail("malformed header: no scale after the size");
     }
     if (!IsHeaderSpace(std::fgetc(file))) {
         return fail("malformed header: no white space after the scale");
     }
-    bool bigEndian = scale > 0.0;
+    // The scale's magnitude means nothing; a positive one marks big-endian
+    // data, a negative one (the usual "-1.000000") little-endian. Read
+    // without the process's locale, which may want a decimal comma.
+    const char* first = scaleText.data();
+    const char* const last = first + scaleText.size();
+    if (*first == '+') {
+        ++first;
+    }
+    double scale = 0.0;
+    auto [stop, error] = std::from_chars(first, last, scale);
+    const bool number =
+        error == std::errc{} && stop == last && std::isfinite(scale) && scale != 0.0;
+    if (!number && limits.requireScale) {
+        return fail("malformed header: the scale must be a non-zero number");
+    }
+    const bool bigEndian = number && scale > 0.0;
     long offset = std::ftell(file);
     std::int64_t rowBytes = width * channels * 4;
     if (offset < 0 || fileSize - offset < rowBytes * height) {

@@ -28,6 +28,10 @@ Status WritePfm(const std::string& path, const FloatPlane& red, const FloatPlane
 struct PfmLimits {
     int maxSide = 16384;
     std::int64_t maxPixels = std::int64_t{16384} * 16384;
+    // Whether a scale that is no non-zero number refuses the file. The
+    // renderer's probe reader takes such a file as little-endian instead:
+    // its scale means nothing to it beyond a positive one's byte order.
+    bool requireScale = true;
 };
 
 // Reads a "PF" or "Pf" file of either byte order. Once the header is read and

@@ -1,6 +1,8 @@
 #include "light/light_probe.h"
 
+#include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -135,6 +137,7 @@ bool LightProbe::LoadProbeImage(const std::string& path, Diagnostics& diagnostic
     PfmLimits limits;
     limits.maxSide = kMaxImageSide;
     limits.maxPixels = FloatPlane::kMaxSamples;
+    limits.requireScale = false;
     Status read = ReadPfm(
         path, limits,
         [&](int w, int h) { return red.Create(w, h) && green.Create(w, h) && blue.Create(w, h); },
@@ -174,14 +177,10 @@ bool LightProbe::LoadProbeLights(const std::string& path, Diagnostics& diagnosti
         diagnostics.Add(path, 0, "the light list has no light count: no probe lights");
         return false;
     }
-    if (count > kMaxLights) {
-        diagnostics.Add(path, 0,
-                        "more than " + std::to_string(kMaxLights) +
-                            " lights cannot all be given a share of the selection table: "
-                            "no probe lights");
-        return false;
-    }
-    int announced = count > 0 ? static_cast<int>(count) : 0;
+    // Records are read while the file lasts, so a huge count costs nothing.
+    // Past 10000 lights the table runs out before the later ones get an
+    // entry; they still count in every light's weight.
+    const int announced = static_cast<int>(std::clamp<std::int64_t>(count, 0, INT_MAX));
     for (int k = 0; k < announced; ++k) {
         float v[9];
         Result result = Result::kValue;
@@ -286,7 +285,7 @@ ProbeLightSample LightProbe::PickProbeLight(Random& random) const {
     // A light whose colour sums to 0 is never worth anything; keep its weight
     // finite so that 0 · weight stays 0.
     sample.weight =
-        light.probability > 0.0f ? 1.0f / (static_cast<float>(n) * light.probability) : 0.0f;
+        light.probability != 0.0f ? 1.0f / (static_cast<float>(n) * light.probability) : 0.0f;
     return sample;
 }
 

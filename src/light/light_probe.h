@@ -38,7 +38,9 @@ struct ProbeLightSample {
 class LightProbe {
   public:
     static constexpr int kTableSize = 10000;
-    // Larger lists cannot give every light an entry of the table.
+    // The most lights that can all own an entry of the table: what the probe
+    // tool writes at most. Longer lists are read too; their later lights
+    // get no entry.
     static constexpr int kMaxLights = kTableSize;
     // Largest environment image side accepted.
     static constexpr int kMaxImageSide = 16384;

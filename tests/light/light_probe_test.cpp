@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <clocale>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -71,6 +72,28 @@ TEST(ProbeLights, ShortListsKeepTheirCompleteRecords) {
     lights.Load(dir, "3 0\n0 1 0 0 0 0 1 1 1\n0 0 1 0 0 0 2 2 2\n1 0 0 0 0");
     EXPECT_EQ(lights.probe.LightCount(), 2);
     EXPECT_EQ(lights.diagnostics.Entries().size(), 1u);
+    // A count beyond the table's 10000 entries is no reason to refuse: the
+    // records there are read, and the shares come from them.
+    for (const char* count : {"10001", "20000", "99999999999"}) {
+        LoadedLights many;
+        many.Load(dir, std::string(count) + " 0\n0 1 0 0 0 0 1 1 1\n0 0 1 0 0 0 2 2 2\n");
+        ASSERT_EQ(many.probe.LightCount(), 2) << count;
+        EXPECT_FLOAT_EQ(many.probe.lights[0].probability, 1.0f / 3.0f);
+        EXPECT_GT(CountEntries(many.probe, 0), 3000);
+        EXPECT_GT(CountEntries(many.probe, 1), 6000);
+    }
+}
+
+// The weight is 1 / (n · p) for any share but 0, a negative one (from a
+// colour summing below 0) included.
+TEST(ProbeLights, ANegativeShareGivesANegativeWeight) {
+    TempDir dir;
+    LoadedLights lights;
+    ASSERT_TRUE(lights.Load(dir, "2 0\n0 1 0 0 0 0 -1 0 0\n0 0 1 0 0 0 2 0 0\n"));
+    ASSERT_EQ(lights.probe.selectionTable[0], 0);
+    Random random;
+    random.x = random.y = random.z = random.w = 0;  // draws 0: the table's first entry
+    EXPECT_EQ(lights.probe.PickProbeLight(random).weight, -0.5f);
 }
 
 TEST(ProbeLights, ANumberThatCannotBeReadEndsTheList) {
@@ -100,9 +123,8 @@ TEST(ProbeLights, ANumberThatCannotBeReadEndsTheList) {
 
 TEST(ProbeLights, UnusableListsLeaveNoLightsButStillConsumeADraw) {
     TempDir dir;
-    for (const char* content :
-         {"", "0 0", "2 0 0 1 0 0 0 0 0 0 0 0 0 1 0 0 0 0 0 0", "1 0 0 1 0 0 0 0 nan 1 1",
-          "10001 0 0 1 0 0 0 0 1 1 1", "1 0 0 1 0 0 0 0 1e39 1 1"}) {
+    for (const char* content : {"", "0 0", "2 0 0 1 0 0 0 0 0 0 0 0 0 1 0 0 0 0 0 0",
+                                "1 0 0 1 0 0 0 0 nan 1 1", "1 0 0 1 0 0 0 0 1e39 1 1"}) {
         LoadedLights lights;
         lights.Load(dir, content);
         EXPECT_EQ(lights.probe.LightCount(), 0) << content;
@@ -200,6 +222,35 @@ TEST(ProbeImage, BadFilesLeaveABlackEnvironment) {
     Diagnostics diagnostics;
     EXPECT_FALSE(probe.LoadProbeImage(dir.Path("missing.pfm"), diagnostics));
     EXPECT_FALSE(probe.LoadProbeImage(dir.Root(), diagnostics));
+}
+
+// The scale means nothing to the probe beyond a positive one's byte order:
+// one that is no number reads as little-endian, and the usual "-1.000000"
+// reads the same under a locale with a decimal comma.
+TEST(ProbeImage, TheScaleNeedsNoNumberAndNoLocale) {
+    TempDir dir;
+    float values[3] = {255.0f, 510.0f, 765.0f};
+    char bytes[12];
+    std::memcpy(bytes, values, sizeof bytes);
+    for (const char* scale : {"-1.000000", "0", "abc", "-1,5"}) {
+        LightProbe probe;
+        Diagnostics diagnostics;
+        std::string content = std::string("PF\n1\n1\n") + scale + "\n" + std::string(bytes, 12);
+        ASSERT_TRUE(probe.LoadProbeImage(dir.Write("probe.pfm", content), diagnostics)) << scale;
+        EXPECT_EQ(probe.green.At(0, 0), 510.0f) << scale;
+    }
+    const char* previous = std::setlocale(LC_ALL, nullptr);
+    const std::string saved = previous != nullptr ? previous : "C";
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
+        GTEST_SKIP() << "no de_DE.UTF-8 locale on this machine";
+    }
+    LightProbe probe;
+    Diagnostics diagnostics;
+    const bool loaded = probe.LoadProbeImage(
+        dir.Write("probe.pfm", "PF\n1\n1\n-1.000000\n" + std::string(bytes, 12)), diagnostics);
+    std::setlocale(LC_ALL, saved.c_str());
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(probe.blue.At(0, 0), 765.0f);
 }
 
 TEST(ProbeImage, BigEndianAndSingleChannelFilesAreRead) {
