@@ -24,10 +24,8 @@ const char* const kVectorNames[kVectorCount] = {"camera position", "right axis e
 
 void AppendNumber(std::string& text, float value) {
     char buffer[32];
-    // A basis derived from the scene file often holds negative zeros; they
-    // read back the same as 0, so they are written as 0 (adding +0 turns −0
-    // into +0 and leaves every other value as it is).
-    value = value + 0.0f;
+    // A negative zero (common in a basis derived from the scene file) is
+    // written "-0", as the stream text form has it, and reads back as −0.
     // Every written file must read back: a look-at point one unit ahead of
     // an eye near the float limit overflows to infinity, and no reader takes
     // "inf" or "nan". Such values are written as the nearest readable one,

@@ -35,11 +35,13 @@ Camera MarkedCamera() {
     return camera;
 }
 
+// The default camera's basis, derived from its look-at point, holds two
+// negative zeros; they are written as such and read back with their sign.
 TEST(ViewpointFormat, TheDefaultCameraGivesFiveShortLines) {
     EXPECT_EQ(FormatViewpoint(DefaultCamera()),
               "camera_pos 0 0 0\n"
-              "camera_ex 1 0 0\n"
-              "camera_ey 0 1 0\n"
+              "camera_ex 1 0 -0\n"
+              "camera_ey -0 1 0\n"
               "camera_ez 0 0 1\n"
               "look_at 0 0 1\n");
 }
@@ -49,12 +51,12 @@ TEST(ViewpointFormat, NumbersReadLikePrintfGWithSixDigits) {
     camera.position = {1.5f, -0.70710678f, 1e-7f};
     camera.ex = {123456.7f, 1e6f, 0.0001f};
     camera.ey = {0.00001f, -2.5e-20f, 3.0e38f};
-    camera.ez = {0, 0, 0};
+    camera.ez = {0, -0.0f, 0};  // a negative zero keeps its sign, as %g writes it
     EXPECT_EQ(FormatViewpoint(camera),
               "camera_pos 1.5 -0.707107 1e-07\n"
               "camera_ex 123457 1e+06 0.0001\n"
               "camera_ey 1e-05 -2.5e-20 3e+38\n"
-              "camera_ez 0 0 0\n"
+              "camera_ez 0 -0 0\n"
               "look_at 1.5 -0.707107 1e-07\n");
 }
 
