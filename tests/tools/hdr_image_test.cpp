@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <ImfHeader.h>
 #include <ImfRgbaFile.h>
 #include <gtest/gtest.h>
 #include <stb_image_write.h>
@@ -317,6 +318,31 @@ TEST(ReadOpenExr, RefusesATruncatedFile) {
     EXPECT_FALSE(ReadHdrImage(cut, image, error));
     EXPECT_NE(error.find("OpenEXR"), std::string::npos) << error;
     EXPECT_TRUE(image.rgb.empty());
+}
+
+// A flat picture in a lossy DWA file takes far less than a byte per 1032
+// pixels, the most any lossless scheme packs; it is still a valid file.
+TEST(ReadOpenExr, ReadsAFlatImageInALossyFile) {
+    TempDir dir;
+    const std::string path = dir.Path("flat.exr");
+    const int width = 2048;
+    const int height = 1024;
+    {
+        Imf::Header header(width, height);
+        header.compression() = Imf::DWAB_COMPRESSION;
+        Imf::RgbaOutputFile file(path.c_str(), header, Imf::WRITE_RGB);
+        std::vector<Imf::Rgba> pixels(static_cast<std::size_t>(width) * height,
+                                      Imf::Rgba(0.5f, 0.5f, 0.5f, 1.0f));
+        file.setFrameBuffer(pixels.data(), 1, width);
+        file.writePixels(height);
+    }
+    ASSERT_LT(static_cast<std::int64_t>(lumeno::testing::ReadFile(path).size()) * 1032,
+              std::int64_t{width} * height);
+    HdrImage image;
+    std::string error;
+    ASSERT_TRUE(ReadHdrImage(path, image, error)) << error;
+    EXPECT_EQ(image.width, width);
+    EXPECT_NEAR(image.Pixel(width - 1, height - 1)[2], 0.5f, 0.01f);
 }
 
 TEST(ClampNegative, CountsAndZeroesNegativeValues) {

@@ -457,8 +457,13 @@ bool ReadOpenExr(const std::string& path, HdrImage& image, std::string& error) {
         // No compression OpenEXR offers packs a pixel's half floats into less
         // than 1/1032 of a byte (deflate's limit), so a header announcing
         // more pixels than that is cut short or lying; it is refused before
-        // the image is allocated.
-        if (width * height > 1032 * opened.Size()) {
+        // the image is allocated. The lossy DWA schemes first reduce a flat
+        // block of 8 x 8 pixels to one coefficient, so they reach 64 times
+        // further.
+        const Imf::Compression compression = file.header().compression();
+        const bool dwa =
+            compression == Imf::DWAA_COMPRESSION || compression == Imf::DWAB_COMPRESSION;
+        if (width * height > (dwa ? 64 : 1) * 1032 * opened.Size()) {
             return Fail(error, path,
                         "the OpenEXR header announces " + SizeText(width, height) +
                             " pixels, more than a file of " + std::to_string(opened.Size()) +
