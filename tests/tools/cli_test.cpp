@@ -99,9 +99,10 @@ TEST(ProbeProgram, FailsCleanlyAndLeavesTheOutputAsItWas) {
     std::string image = ReadFile(out + "/grace_probe.pfm");
     std::string lights = ReadFile(out + "/grace.txt");
 
-    std::string good =
+    std::string goodBytes =
         PfmBytes(EquirectOf(64, [](Direction, float* o) { o[0] = o[1] = o[2] = 1; }));
-    std::string truncated = dir.Write("truncated.pfm", good.substr(0, good.size() / 2));
+    std::string good = dir.Write("good.pfm", goodBytes);
+    std::string truncated = dir.Write("truncated.pfm", goodBytes.substr(0, goodBytes.size() / 2));
     std::string black =
         dir.Write("black.pfm", PfmBytes(EquirectOf(64, [](Direction, float* o) { o[0] = 0; })));
     lumeno::probe::HdrImage odd;
@@ -124,6 +125,9 @@ TEST(ProbeProgram, FailsCleanlyAndLeavesTheOutputAsItWas) {
         {"--sky -o " + Quote(out) + " --size 8", "--size"},
         {"--sky -o " + Quote(out) + " --lights 0", "--lights"},
         {"--sky -o " + Quote(out) + " --exposure -1", "--exposure"},
+        // Every pixel in range, but the lights' colours add up past the
+        // float range: the renderer would have no lights.
+        {Quote(good) + " -o " + Quote(out) + " --exposure 1e38", "overflow"},
         // The output directory cannot be made where a file stands.
         {"--sky -o " + Quote(truncated + "/ibl"), "cannot create"},
     };

@@ -145,6 +145,17 @@ bool RunProbeTool(const ProbeOptions& options, std::ostream& report, std::ostrea
     if (lights.empty()) {
         return Refuse(error, "the environment is black after exposure: no lights can be made");
     }
+    // The renderer reads the colours as floats and adds them all up in float;
+    // a list whose sum overflows would give it no lights at all.
+    float colourSum = 0.0f;
+    for (const ProbeLightRecord& light : lights) {
+        colourSum += static_cast<float>(light.colour[2]) + static_cast<float>(light.colour[1]) +
+                     static_cast<float>(light.colour[0]);
+    }
+    if (!std::isfinite(colourSum)) {
+        return Refuse(error,
+                      "the exposure makes the lights' colours overflow single precision together");
+    }
     if (static_cast<int>(lights.size()) < options.lightCount) {
         diagnostics << "lumeno-probe: warning: the environment has light in too few pixels for "
                     << options.lightCount << " lights; writing " << lights.size() << "\n";
