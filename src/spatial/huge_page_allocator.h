@@ -20,8 +20,22 @@
 
 namespace lumeno {
 
+// Construction as `new U` does it: default-initialising where std::allocator
+// value-initialises, so that growing a vector with resize leaves new elements
+// of trivial types unwritten.
+struct DefaultInitialising {
+    template <class U>
+    void construct(U* place) {
+        ::new (static_cast<void*>(place)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* place, Args&&... args) {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+    }
+};
+
 template <class T>
-struct HugePageAllocator {
+struct HugePageAllocator : DefaultInitialising {
     using value_type = T;
     static constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
@@ -52,16 +66,6 @@ struct HugePageAllocator {
         } else {
             std::free(memory);
         }
-    }
-
-    // Default-initialises where std::allocator would value-initialise.
-    template <class U>
-    void construct(U* place) {
-        ::new (static_cast<void*>(place)) U;
-    }
-    template <class U, class... Args>
-    void construct(U* place, Args&&... args) {
-        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
     }
 
     template <class U>

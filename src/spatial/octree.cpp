@@ -403,7 +403,7 @@ std::uint8_t ChildrenListing(const std::array<Vec3, 3>& p, const SplitBoxes& b) 
 // the build, so they stay on ordinary pages: huge pages would have every
 // regrowth fault in and clear fresh 2 MiB pages.
 template <class T>
-struct WorkingAllocator : std::allocator<T> {
+struct WorkingAllocator : std::allocator<T>, DefaultInitialising {
     using value_type = T;
     template <class U>
     struct rebind {
@@ -412,14 +412,6 @@ struct WorkingAllocator : std::allocator<T> {
     WorkingAllocator() = default;
     template <class U>
     explicit WorkingAllocator(const WorkingAllocator<U>&) {}
-    template <class U>
-    void construct(U* place) {
-        ::new (static_cast<void*>(place)) U;
-    }
-    template <class U, class... Args>
-    void construct(U* place, Args&&... args) {
-        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
-    }
 };
 
 template <class T>
