@@ -178,17 +178,24 @@ void CheckTriangles(const Scene& scene) {
     }
 }
 
+// Loads the scene file at path (in the scratch folder) as a scene load does,
+// with the maps' memory bounded. objReader holds the materials the
+// triangles refer to: it must outlive the scene's use.
+void LoadScratchScene(const std::string& path, Scene& scene, ObjReader& objReader) {
+    SceneFileReader sceneReader;
+    objReader.Mtl().SetTextureBudget(kTextureBudget);
+    Diagnostics diagnostics;
+    scene.ClearTriangles();
+    sceneReader.LoadScene(path, scene, objReader, diagnostics);
+}
+
 void FuzzSceneFile(const std::uint8_t* data, std::size_t size) {
     const Workspace& scratch = Scratch();
     InScratch here;
     std::string path = scratch.Write("scene.txt", AsText(data, size));
     Scene scene;
-    SceneFileReader sceneReader;
     ObjReader objReader;
-    objReader.Mtl().SetTextureBudget(kTextureBudget);
-    Diagnostics diagnostics;
-    scene.ClearTriangles();
-    sceneReader.LoadScene(path, scene, objReader, diagnostics);
+    LoadScratchScene(path, scene, objReader);
     CheckTriangles(scene);
 }
 
@@ -321,12 +328,8 @@ void FuzzRender(const std::uint8_t* data, std::size_t size) {
     scratch.Write("r.mtl", parts[2]);
     InScratch here;
     Scene scene;
-    SceneFileReader sceneReader;
     ObjReader objReader;
-    objReader.Mtl().SetTextureBudget(kTextureBudget);
-    Diagnostics diagnostics;
-    scene.ClearTriangles();
-    sceneReader.LoadScene("render.txt", scene, objReader, diagnostics);
+    LoadScratchScene("render.txt", scene, objReader);
     Camera& camera = scene.camera;
     camera.width = std::min(camera.width, kMaxRenderSide);
     camera.height = std::min(camera.height, kMaxRenderSide);
