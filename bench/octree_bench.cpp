@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "incoherent_rays.h"
 #include "render/pass_schedule.h"
 #include "scene/camera.h"
 #include "spatial/octree.h"
@@ -214,15 +215,9 @@ std::vector<Query> QueriesFrom(const Octree& tree, const std::vector<Ray>& camer
 }
 
 std::vector<Query> IncoherentQueries() {
-    std::mt19937 rng(12345);
-    std::uniform_real_distribution<float> x(-100.0f, 100.0f);
-    std::uniform_real_distribution<float> z(-40.0f, 220.0f);
-    std::normal_distribution<float> g;
     std::vector<Query> queries;
-    for (int i = 0; i < 65536; ++i) {
-        Vec3 o{x(rng), x(rng), z(rng)};
-        Vec3 d = lumeno::Normalize(Vec3{g(rng), g(rng), g(rng)});
-        queries.push_back({{o, d}, {}, false});
+    for (const Ray& ray : lumeno::bench::IncoherentRays()) {
+        queries.push_back({ray, {}, false});
     }
     return queries;
 }

@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "incoherent_rays.h"
 #include "light/integrator.h"
 #include "light/light_probe.h"
 #include "light/scattering.h"
@@ -246,14 +247,9 @@ std::vector<Query> CameraRays(const lumeno::Camera& camera) {
 }
 
 std::vector<Query> IncoherentRays() {
-    std::mt19937 rng(12345);
-    std::uniform_real_distribution<float> x(-100.0f, 100.0f);
-    std::uniform_real_distribution<float> z(-40.0f, 220.0f);
-    std::normal_distribution<float> g;
     std::vector<Query> rays;
-    for (int i = 0; i < 65536; ++i) {
-        Vec3 o{x(rng), x(rng), z(rng)};
-        rays.push_back({{o, lumeno::Normalize(Vec3{g(rng), g(rng), g(rng)})}, false, {}});
+    for (const Ray& ray : lumeno::bench::IncoherentRays()) {
+        rays.push_back({ray, false, {}});
     }
     return rays;
 }
