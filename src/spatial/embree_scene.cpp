@@ -25,14 +25,6 @@ namespace lumeno {
 
 namespace {
 
-// What the octree's queries let count, restated for Embree: a hit must lie
-// nearer than the octree's leaf search bound, and its point within the leaf
-// box tolerance of the root box; occlusion stops that much short of the
-// target.
-constexpr float kSearchBound = 1e9f;
-constexpr float kBoxTolerance = 1e-7f;
-constexpr float kOcclusionShortening = 0.001f;
-
 // Embree's interval is widened by this share of its far end (plus as much in
 // absolute terms) so that Embree, whose hit distances round differently,
 // never drops a hit the project's test would keep at the interval's ends; the
@@ -58,10 +50,11 @@ struct QueryContext {
     Vec3 point;
 };
 
+// The octree's leaf box test, for the root box: the points a hit may have.
 bool InRootBox(Vec3 p) {
-    return kRootBoxMin.x - kBoxTolerance <= p.x && p.x <= kRootBoxMax.x + kBoxTolerance &&
-           kRootBoxMin.y - kBoxTolerance <= p.y && p.y <= kRootBoxMax.y + kBoxTolerance &&
-           kRootBoxMin.z - kBoxTolerance <= p.z && p.z <= kRootBoxMax.z + kBoxTolerance;
+    return kRootBoxMin.x - kLeafBoxTolerance <= p.x && p.x <= kRootBoxMax.x + kLeafBoxTolerance &&
+           kRootBoxMin.y - kLeafBoxTolerance <= p.y && p.y <= kRootBoxMax.y + kLeafBoxTolerance &&
+           kRootBoxMin.z - kLeafBoxTolerance <= p.z && p.z <= kRootBoxMax.z + kLeafBoxTolerance;
 }
 
 // Whether the project's triangle test lets a hit on primitive count; if it
@@ -76,8 +69,8 @@ bool JudgeOne(QueryContext& query, unsigned primitive) {
     }
     EdgeHit g;
     // A hit at distance 0 (the ray starts on the triangle) ends nothing.
-    if (!IntersectEdges(record.edges, query.origin, query.direction, 0.0f, kSearchBound, g) ||
-        !(g.t > 0.0f && g.t < kSearchBound) ||
+    if (!IntersectEdges(record.edges, query.origin, query.direction, 0.0f, kLeafSearchBound, g) ||
+        !(g.t > 0.0f && g.t < kLeafSearchBound) ||
         !(query.maxDistance < 0.0f || query.maxDistance > g.t)) {
         return false;
     }

@@ -50,6 +50,12 @@ inline constexpr Vec3 kRootBoxMax{100.0f, 100.0f, 220.0f};
 inline constexpr int kMaxSplitDepth = 15;
 // Most triangles a node keeps without being split.
 inline constexpr std::size_t kMaxLeafTriangles = 10;
+// What the queries let count, whichever index answers them: a hit nearer
+// than the leaf search bound, whose point lies within the tolerance of a
+// leaf's box; occlusion stops this much short of its target.
+inline constexpr float kLeafSearchBound = 1e9f;
+inline constexpr float kLeafBoxTolerance = 1e-7f;
+inline constexpr float kOcclusionShortening = 0.001f;
 
 struct OctreeNode {
     Vec3 boxMin;  // the node's box is closed: points on its faces belong to it

@@ -12,11 +12,8 @@ namespace lumeno {
 
 namespace {
 
-constexpr float kLeafSearchBound = 1e9f;
 constexpr float kParallelDirection = 1e-9f;
 constexpr float kParallelMidParameter = 1e9f;
-constexpr float kLeafBoxTolerance = 1e-7f;
-constexpr float kOcclusionShortening = 0.001f;
 
 bool InLeafBox(const OctreeNode& leaf, Vec3 p) {
     return leaf.boxMin.x - kLeafBoxTolerance <= p.x && p.x <= leaf.boxMax.x + kLeafBoxTolerance &&
