@@ -2,6 +2,7 @@
 
 #include <locale.h>
 
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -18,9 +19,56 @@ locale_t CLocale() {
     return locale;
 }
 
+// The common short decimal, "-12.345678": at most 19 digits (so at most 19
+// after the point), no exponent, and its digits an integer w ≤ 2^53. Then w
+// and 10^k are both exact doubles (k ≤ 22 would do) and one division rounds
+// w / 10^k correctly, just as strtod and from_chars round the decimal itself,
+// so all three give the same double. Returns false, having read no further
+// than the NUL, for anything else (a leading blank or plus sign, an exponent,
+// "0x", "inf", a longer or larger number), which the general path handles.
+bool ParseShortDecimal(const char* text, double& value) {
+    static constexpr std::array<double, 20> kPowersOfTen{1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
+                                                         1e7,  1e8,  1e9,  1e10, 1e11, 1e12, 1e13,
+                                                         1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+    const char* p = text;
+    bool negative = *p == '-';
+    p += negative ? 1 : 0;
+    std::uint64_t digits = 0;
+    int count = 0;
+    for (; *p >= '0' && *p <= '9'; ++p, ++count) {
+        digits = digits * 10 + static_cast<std::uint64_t>(*p - '0');
+        if (count == 19) {
+            return false;
+        }
+    }
+    int decimals = 0;
+    if (*p == '.') {
+        ++p;
+        for (; *p >= '0' && *p <= '9'; ++p, ++count, ++decimals) {
+            digits = digits * 10 + static_cast<std::uint64_t>(*p - '0');
+            if (count == 19) {
+                return false;
+            }
+        }
+    }
+    // An exponent or hexadecimal mark would carry the number on.
+    char next = static_cast<char>(*p | 0x20);
+    if (count == 0 || next == 'e' || next == 'x' || digits > (std::uint64_t{1} << 53)) {
+        return false;
+    }
+    double magnitude =
+        static_cast<double>(digits) / kPowersOfTen[static_cast<std::size_t>(decimals)];
+    value = negative ? -magnitude : magnitude;
+    return true;
+}
+
 }  // namespace
 
 double ParseDouble(const char* text) {
+    double shortDecimal = 0.0;
+    if (ParseShortDecimal(text, shortDecimal)) {
+        return shortDecimal;
+    }
     // Plain decimal numbers take the fast, locale-free from_chars; it rounds
     // correctly, as strtod does, so both give the same double. Everything
     // else (hexadecimal, out of range, a sign strtod would refuse) goes to

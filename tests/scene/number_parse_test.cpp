@@ -4,9 +4,13 @@
 #include "scene/number_parse.h"
 
 #include <gtest/gtest.h>
+#include <locale.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 
 namespace lumeno {
@@ -92,6 +96,35 @@ TEST(StreamScanner, IntegersStopAtAnythingButDigitsAndRefuseOverflow) {
     EXPECT_EQ(in.ReadInteger(value), Result::kUnreadable);  // "x"
     EXPECT_TRUE(in.SkipWord());                             // still "x": nothing taken
     EXPECT_FALSE(in.SkipWord());
+}
+
+// Short decimals take a shortcut past the general conversion; they must read
+// as the C library's conversion reads them, to the bit, whatever follows them.
+TEST(ParseDouble, ReadsDecimalsAsStrtodInTheCLocaleDoes) {
+    locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    std::mt19937 random(11);
+    const char* const tails[] = {"", "", "", "/2", "#", "e", "E-3", "x1", ".5", "\r", "abc"};
+    for (int round = 0; round < 200000; ++round) {
+        std::string text = random() % 2 == 0 ? "-" : "";
+        auto digits = static_cast<int>(random() % 22);
+        auto point = static_cast<int>(random() % static_cast<unsigned>(digits + 2)) - 1;
+        for (int i = 0; i < digits; ++i) {
+            if (i == point) {
+                text += '.';
+            }
+            // Near-zero and all-nine runs probe the digit and range limits.
+            text += static_cast<char>('0' + (random() % 4 == 0 ? 9 : random() % 10));
+        }
+        if (point == digits) {
+            text += '.';
+        }
+        text += tails[random() % std::size(tails)];
+        double expected = strtod_l(text.c_str(), nullptr, c);
+        double parsed = ParseDouble(text.c_str());
+        ASSERT_EQ(std::memcmp(&parsed, &expected, sizeof parsed), 0) << text;
+        ASSERT_EQ(ParseFloat(text.c_str()), static_cast<float>(expected)) << text;
+    }
+    freelocale(c);
 }
 
 }  // namespace
