@@ -30,7 +30,7 @@ bool IsBlankOrSlash(char c) {
 // no integer. "7", "7/3", "7/3/5" and "7//5" give (7, none, none),
 // (7, 3, none), (7, 3, 5) and (7, none, 5). A written -1 also means none.
 // Values saturate instead of overflowing.
-VertexIndices ParseVertexToken(std::string_view token) {
+VertexIndices ParseAnyVertexToken(std::string_view token) {
     std::array<std::int64_t, 3> values{kNone, kNone, kNone};
     bool doubleSlash = false;
     const char* p = token.data();
@@ -70,6 +70,47 @@ VertexIndices ParseVertexToken(std::string_view token) {
         indices.normal = values[2];
     }
     return indices;
+}
+
+// Reads the unsigned decimal at p, of at most 18 digits (too few to saturate),
+// and moves p past it; false when there is no such number there.
+bool ReadShortIndex(const char*& p, const char* end, std::int64_t& value) {
+    const char* const start = p;
+    std::int64_t magnitude = 0;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+        magnitude = magnitude * 10 + (*p - '0');
+    }
+    value = magnitude;
+    return p != start && p - start <= 18;
+}
+
+// ParseAnyVertexToken, with a shortcut for the usual forms "7/3/5", "7//5",
+// "7/3" and "7" written with plain unsigned numbers.
+VertexIndices ParseVertexToken(std::string_view token) {
+    const char* p = token.data();
+    const char* const end = p + token.size();
+    VertexIndices indices;
+    if (ReadShortIndex(p, end, indices.position)) {
+        if (p == end) {
+            return indices;
+        }
+        if (*p++ == '/') {
+            if (p < end && *p == '/') {
+                ++p;
+                if (ReadShortIndex(p, end, indices.normal) && p == end) {
+                    return indices;
+                }
+            } else if (ReadShortIndex(p, end, indices.texCoord)) {
+                if (p == end) {
+                    return indices;
+                }
+                if (*p++ == '/' && ReadShortIndex(p, end, indices.normal) && p == end) {
+                    return indices;
+                }
+            }
+        }
+    }
+    return ParseAnyVertexToken(token);
 }
 
 // A 0-based index into a list of count entries, or -1 when the written
