@@ -14,13 +14,13 @@
 // the file had ended, so every reader above it winds up quickly.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "base/file_io.h"
 
@@ -60,7 +60,9 @@ class LineReader {
     int Count() const { return count_; }
     // Argument i (1-based), NUL-terminated; "" when the line has no such
     // argument (or it lies beyond the stored ones).
-    const char* Arg(int i) const;
+    const char* Arg(int i) const {
+        return i >= 1 && IsStored(i) ? Base() + offsets_[static_cast<std::size_t>(i)] : "";
+    }
     std::string_view ArgView(int i) const { return Token(i); }
     // 1-based number of the current line.
     int LineNumber() const { return lineNumber_; }
@@ -75,7 +77,20 @@ class LineReader {
     void EndToken();
     void EndLineAfterCarriageReturn();
     void SplitInPlace(char* line, char* lineFeed);
-    std::string_view Token(int i) const;
+    std::uint32_t OpenTokenOffset() const {
+        return offsets_[static_cast<std::size_t>(started_ - 1)];
+    }
+    // Token i is stored (the bound on kMaxStoredTokens is implied by stored_,
+    // but spelling it out keeps the compiler from doubting the indexing).
+    bool IsStored(int i) const { return i >= 0 && i < stored_ && i <= kMaxStoredTokens; }
+    const char* Base() const { return inPlace_ ? buffer_.get() : storage_.data(); }
+    std::string_view Token(int i) const {
+        if (!IsStored(i)) {
+            return {};
+        }
+        auto index = static_cast<std::size_t>(i);
+        return {Base() + offsets_[index], lengths_[index]};
+    }
 
     RegularFile file_;
     std::int64_t unread_ = 0;  // bytes of the file's size not read yet
@@ -90,10 +105,15 @@ class LineReader {
     bool tokenTruncated_ = false;
     bool inToken_ = false;
     bool storing_ = false;
-    std::size_t tokenSeen_ = 0;           // characters of the current token, stored or not
-    std::string storage_;                 // stored tokens, each followed by a NUL
-    std::vector<std::uint32_t> offsets_;  // start of each stored token, in storage_ or buffer_
-    std::vector<std::uint32_t> lengths_;
+    std::size_t tokenSeen_ = 0;  // characters of the current token, stored or not
+    std::string storage_;        // stored tokens, each followed by a NUL
+    // Start of each stored token, in storage_ or buffer_, and its length.
+    // started_ counts the tokens begun, stored_ those ended (one less while
+    // a token is open).
+    std::array<std::uint32_t, kMaxStoredTokens + 1> offsets_{};
+    std::array<std::uint32_t, kMaxStoredTokens + 1> lengths_{};
+    int started_ = 0;
+    int stored_ = 0;
     // The line's tokens were split where they lie in the buffer (a line that
     // the buffer holds whole) rather than copied into storage_.
     bool inPlace_ = false;
