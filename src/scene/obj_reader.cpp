@@ -76,11 +76,11 @@ VertexIndices ParseAnyVertexToken(std::string_view token) {
 // and moves p past it; false when there is no such number there.
 bool ReadShortIndex(const char*& p, const char* end, std::int64_t& value) {
     const char* const start = p;
-    std::int64_t magnitude = 0;
-    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
-        magnitude = magnitude * 10 + (*p - '0');
+    std::uint64_t magnitude = 0;  // wraps harmlessly on runs too long to take
+    for (; p < end && static_cast<unsigned char>(*p - '0') < 10; ++p) {
+        magnitude = magnitude * 10 + static_cast<std::uint64_t>(*p - '0');
     }
-    value = magnitude;
+    value = static_cast<std::int64_t>(magnitude);
     return p != start && p - start <= 18;
 }
 
