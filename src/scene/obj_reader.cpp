@@ -176,6 +176,25 @@ class ObjFile {
           material_(&mtl.Materials().Default()) {}
 
     void Read() {
+        try {
+            ReadLines();
+        } catch (...) {
+            // Out of memory: the triangles kept so far stay, each complete.
+            FinishFrames();
+            throw;
+        }
+        FinishFrames();
+        for (int reason = 0; reason < kSkipReasonCount; ++reason) {
+            const SkipCounter& counter = skips_[static_cast<std::size_t>(reason)];
+            if (counter.count > 0) {
+                Report(counter.firstLine, std::to_string(counter.count) + " × " +
+                                              kSkipMessages[static_cast<std::size_t>(reason)]);
+            }
+        }
+    }
+
+  private:
+    void ReadLines() {
         for (std::string_view keyword = reader_.ReadLine(); keyword != LineReader::kEndOfFile;
              keyword = reader_.ReadLine()) {
             if (keyword == "v") {
@@ -196,16 +215,8 @@ class ObjFile {
                 Report(reader_.LineNumber(), "a token longer than 65536 characters was cut short");
             }
         }
-        for (int reason = 0; reason < kSkipReasonCount; ++reason) {
-            const SkipCounter& counter = skips_[static_cast<std::size_t>(reason)];
-            if (counter.count > 0) {
-                Report(counter.firstLine, std::to_string(counter.count) + " × " +
-                                              kSkipMessages[static_cast<std::size_t>(reason)]);
-            }
-        }
     }
 
-  private:
     float Arg(int i) const { return ParseFloat(reader_.Arg(i)); }
 
     // ((x·ax + pos) − y·ay) − z·az: the OBJ y and z axes run against ay, az.
@@ -303,12 +314,24 @@ class ObjFile {
         if (Dot(across, across) == 0.0f) {
             Tally(kDegenerate);
         }
-        ComputeFaceFrame(t);
-        if (hasTexCoords && hasNormals) {
-            ComputeBumpFrame(t);
-        }
         t.material = material_;
-        scene_.Append(destination_, t);
+        Triangle* stored = scene_.Append(destination_, t);
+        unframed_[unframedCount_++] = stored;
+        if (hasTexCoords && hasNormals) {
+            unbumped_[unbumpedCount_++] = stored;
+        }
+        if (unframedCount_ == unframed_.size()) {
+            FinishFrames();
+        }
+    }
+
+    // The frames of the triangles appended since the last call, worked out a
+    // batch at a time (see ComputeFaceFrames).
+    void FinishFrames() {
+        ComputeFaceFrames(unframed_.data(), unframedCount_);
+        ComputeBumpFrames(unbumped_.data(), unbumpedCount_);
+        unframedCount_ = 0;
+        unbumpedCount_ = 0;
     }
 
     LineReader& reader_;
@@ -324,6 +347,12 @@ class ObjFile {
     std::vector<Vec3> normals_;
     std::vector<TexCoord> texCoords_;
     std::array<SkipCounter, kSkipReasonCount> skips_{};
+    // Appended triangles still without their face frame, and those of them
+    // still without their bump frame.
+    std::array<Triangle*, 64> unframed_{};
+    std::size_t unframedCount_ = 0;
+    std::array<Triangle*, 64> unbumped_{};
+    std::size_t unbumpedCount_ = 0;
 };
 
 }  // namespace

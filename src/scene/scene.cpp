@@ -45,13 +45,14 @@ void Scene::ClearTriangles() {
     triangleStore = std::make_shared<TriangleStore>();
 }
 
-void Scene::Append(TriangleList list, const Triangle& triangle) {
+Triangle* Scene::Append(TriangleList list, const Triangle& triangle) {
     Triangle* stored = triangleStore->Add(triangle);
     if (list == TriangleList::Object) {
         objectTriangles.push_back(stored);
     } else {
         lightTriangles.push_back(stored);
     }
+    return stored;
 }
 
 }  // namespace lumeno

@@ -46,8 +46,9 @@ struct Scene {
 
     // Empties both lists and starts a fresh store (the start of a scene load).
     void ClearTriangles();
-    // Copies triangle into the store and appends its reference to a list.
-    void Append(TriangleList list, const Triangle& triangle);
+    // Copies triangle into the store and appends its reference to a list;
+    // returns the stored copy.
+    Triangle* Append(TriangleList list, const Triangle& triangle);
 
     std::vector<Triangle*> objectTriangles;
     std::vector<Triangle*> lightTriangles;

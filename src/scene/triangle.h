@@ -4,6 +4,7 @@
 // The octree refers to triangles without copying them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "scene/vec3.h"
@@ -43,5 +44,14 @@ void ComputeFaceFrame(Triangle& triangle);
 // The bump frame from the corners, the texture coordinates and normal0. Sets
 // hasBumpFrame to whether the frame is usable (finite, non-degenerate).
 void ComputeBumpFrame(Triangle& triangle);
+
+// ComputeFaceFrame and ComputeBumpFrame for many triangles at once, to the
+// same bits: four triangles go through the same operations side by side in
+// SSE lanes, so that their square roots and divisions overlap (one by one,
+// each frame waits on its own long chain of them). The few frames that come
+// out NaN are worked out again one by one, since which NaN an operation
+// passes on depends on the order the compiler gave its operands.
+void ComputeFaceFrames(Triangle* const* triangles, std::size_t count);
+void ComputeBumpFrames(Triangle* const* triangles, std::size_t count);
 
 }  // namespace lumeno

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
+#include <vector>
 
 #include "base/float_plane.h"
 #include "scene/material.h"
@@ -79,6 +82,67 @@ TEST(BumpFrame, DegenerateTextureCoordinatesGiveNoFrame) {
     ComputeBumpFrame(t);
     EXPECT_FALSE(t.hasBumpFrame);
     EXPECT_TRUE(IsFinite(t.bumpU) && IsFinite(t.bumpV));
+}
+
+// The batched frames are the one-by-one frames to the bit, whatever the
+// corners: ordinary and degenerate triangles, ties between components,
+// signed zeros, huge, tiny, infinite and NaN values, any count.
+TEST(TriangleFrame, BatchesGiveTheSameBitsAsOneByOne) {
+    std::mt19937 random(3);
+    const float special[] = {0.0f,
+                             -0.0f,
+                             1.0f,
+                             -1.0f,
+                             0.5f,
+                             1e-30f,
+                             3e38f,
+                             -3e38f,
+                             std::numeric_limits<float>::denorm_min(),
+                             std::numeric_limits<float>::infinity(),
+                             -std::numeric_limits<float>::infinity(),
+                             std::numeric_limits<float>::quiet_NaN(),
+                             -std::numeric_limits<float>::quiet_NaN()};
+    std::uniform_real_distribution<float> ordinary(-2.0f, 2.0f);
+    auto value = [&] {
+        return random() % 8 == 0 ? special[random() % std::size(special)] : ordinary(random);
+    };
+    auto vec = [&] { return Vec3{value(), value(), value()}; };
+    for (int round = 0; round < 400; ++round) {
+        std::vector<Triangle> batched(random() % 40);
+        for (Triangle& t : batched) {
+            t.p0 = vec();
+            // Shared corners and shared coordinates make degenerate frames and ties.
+            t.p1 = random() % 6 == 0 ? t.p0 : vec();
+            t.p2 = random() % 6 == 0 ? t.p1 : vec();
+            if (random() % 4 == 0) {  // flat along an axis: its normal has two zeros
+                int axis = static_cast<int>(random() % 3);
+                t.p2[axis] = t.p1[axis] = t.p0[axis];
+            }
+            t.uv0 = {value(), value()};
+            t.uv1 = random() % 6 == 0 ? t.uv0 : TexCoord{value(), value()};
+            t.uv2 = {value(), value()};
+            t.normal0 = vec();
+        }
+        std::vector<Triangle> single = batched;
+        std::vector<Triangle*> pointers;
+        for (Triangle& t : batched) {
+            pointers.push_back(&t);
+        }
+        ComputeFaceFrames(pointers.data(), pointers.size());
+        ComputeBumpFrames(pointers.data(), pointers.size());
+        for (std::size_t i = 0; i < single.size(); ++i) {
+            ComputeFaceFrame(single[i]);
+            ComputeBumpFrame(single[i]);
+            const Triangle& a = batched[i];
+            const Triangle& b = single[i];
+            for (auto field : {&Triangle::faceNormal, &Triangle::tangent, &Triangle::bitangent,
+                               &Triangle::bumpU, &Triangle::bumpV}) {
+                ASSERT_EQ(std::memcmp(&(a.*field), &(b.*field), sizeof(Vec3)), 0)
+                    << "round " << round << ", triangle " << i;
+            }
+            ASSERT_EQ(a.hasBumpFrame, b.hasBumpFrame) << "round " << round << ", triangle " << i;
+        }
+    }
 }
 
 TEST(Matrix4, RotationsFollowTheRowVectorConvention) {
