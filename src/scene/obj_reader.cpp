@@ -266,13 +266,12 @@ class ObjFile {
             Tally(kPositionOutOfRange);
             return;
         }
-        Triangle t;
-        t.p0 = positions_[static_cast<std::size_t>(p0)];
-        t.p1 = positions_[static_cast<std::size_t>(p1)];
-        t.p2 = positions_[static_cast<std::size_t>(p2)];
+        const Vec3& q0 = positions_[static_cast<std::size_t>(p0)];
+        const Vec3& q1 = positions_[static_cast<std::size_t>(p1)];
+        const Vec3& q2 = positions_[static_cast<std::size_t>(p2)];
 
-        Vec3 e1 = t.p0 - t.p1;
-        Vec3 e2 = t.p0 - t.p2;
+        Vec3 e1 = q0 - q1;
+        Vec3 e2 = q0 - q2;
         if (!((Dot(e1, e1) < 10.0f && Dot(e2, e2) < 10.0f) || positions_.size() < 100)) {
             Tally(kSizeFilter);
             return;
@@ -284,38 +283,51 @@ class ObjFile {
             Tally(kNoAttributes);
             return;
         }
+        std::array<std::int64_t, 3> texCoord{};
         if (hasTexCoords) {
-            std::int64_t t0 = ToListIndex(v0.texCoord, texCoords_.size());
-            std::int64_t t1 = ToListIndex(v1.texCoord, texCoords_.size());
-            std::int64_t t2 = ToListIndex(v2.texCoord, texCoords_.size());
-            if (t0 < 0 || t1 < 0 || t2 < 0) {
+            texCoord = {ToListIndex(v0.texCoord, texCoords_.size()),
+                        ToListIndex(v1.texCoord, texCoords_.size()),
+                        ToListIndex(v2.texCoord, texCoords_.size())};
+            if (texCoord[0] < 0 || texCoord[1] < 0 || texCoord[2] < 0) {
                 Tally(kTexCoordOutOfRange);
                 return;
             }
-            t.uv0 = texCoords_[static_cast<std::size_t>(t0)];
-            t.uv1 = texCoords_[static_cast<std::size_t>(t1)];
-            t.uv2 = texCoords_[static_cast<std::size_t>(t2)];
         }
+        std::array<std::int64_t, 3> normal{};
         if (hasNormals) {
-            std::int64_t n0 = ToListIndex(v0.normal, normals_.size());
-            std::int64_t n1 = ToListIndex(v1.normal, normals_.size());
-            std::int64_t n2 = ToListIndex(v2.normal, normals_.size());
-            if (n0 < 0 || n1 < 0 || n2 < 0) {
+            normal = {ToListIndex(v0.normal, normals_.size()),
+                      ToListIndex(v1.normal, normals_.size()),
+                      ToListIndex(v2.normal, normals_.size())};
+            if (normal[0] < 0 || normal[1] < 0 || normal[2] < 0) {
                 Tally(kNormalOutOfRange);
                 return;
             }
-            t.normal0 = normals_[static_cast<std::size_t>(n0)];
-            t.normal1 = normals_[static_cast<std::size_t>(n1)];
-            t.normal2 = normals_[static_cast<std::size_t>(n2)];
-        } else {
-            t.normal0.x = kNoVertexNormals;
         }
-        Vec3 across = Cross(t.p1 - t.p0, t.p2 - t.p0);
+        Vec3 across = Cross(q1 - q0, q2 - q0);
         if (Dot(across, across) == 0.0f) {
             Tally(kDegenerate);
         }
+
+        // Filled in where it is stored: building it aside and copying it in
+        // cost more than the rest of this function.
+        Triangle* stored = scene_.AppendDefault(destination_);
+        Triangle& t = *stored;
+        t.p0 = q0;
+        t.p1 = q1;
+        t.p2 = q2;
+        if (hasTexCoords) {
+            t.uv0 = texCoords_[static_cast<std::size_t>(texCoord[0])];
+            t.uv1 = texCoords_[static_cast<std::size_t>(texCoord[1])];
+            t.uv2 = texCoords_[static_cast<std::size_t>(texCoord[2])];
+        }
+        if (hasNormals) {
+            t.normal0 = normals_[static_cast<std::size_t>(normal[0])];
+            t.normal1 = normals_[static_cast<std::size_t>(normal[1])];
+            t.normal2 = normals_[static_cast<std::size_t>(normal[2])];
+        } else {
+            t.normal0.x = kNoVertexNormals;
+        }
         t.material = material_;
-        Triangle* stored = scene_.Append(destination_, t);
         unframed_[unframedCount_++] = stored;
         if (hasTexCoords && hasNormals) {
             unbumped_[unbumpedCount_++] = stored;

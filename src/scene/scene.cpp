@@ -20,7 +20,7 @@ TriangleStore::~TriangleStore() {
     }
 }
 
-Triangle* TriangleStore::Add(const Triangle& triangle) {
+void* TriangleStore::NextSlot() {
     static_assert(std::is_trivially_destructible_v<Triangle>);
     static_assert(std::is_trivially_copyable_v<Triangle>);
     if (size_ % kChunkSize == 0) {
@@ -32,9 +32,15 @@ Triangle* TriangleStore::Add(const Triangle& triangle) {
         madvise(memory, kChunkBytes, MADV_HUGEPAGE);
         chunks_.push_back(static_cast<Triangle*>(memory));
     }
-    Triangle* slot = new (chunks_.back() + size_ % kChunkSize) Triangle(triangle);
-    ++size_;
-    return slot;
+    return chunks_.back() + size_++ % kChunkSize;
+}
+
+Triangle* TriangleStore::Add(const Triangle& triangle) {
+    return new (NextSlot()) Triangle(triangle);
+}
+
+Triangle* TriangleStore::Add() {
+    return new (NextSlot()) Triangle;
 }
 
 Scene::Scene() : triangleStore(std::make_shared<TriangleStore>()) {}
@@ -47,11 +53,13 @@ void Scene::ClearTriangles() {
 
 Triangle* Scene::Append(TriangleList list, const Triangle& triangle) {
     Triangle* stored = triangleStore->Add(triangle);
-    if (list == TriangleList::Object) {
-        objectTriangles.push_back(stored);
-    } else {
-        lightTriangles.push_back(stored);
-    }
+    (list == TriangleList::Object ? objectTriangles : lightTriangles).push_back(stored);
+    return stored;
+}
+
+Triangle* Scene::AppendDefault(TriangleList list) {
+    Triangle* stored = triangleStore->Add();
+    (list == TriangleList::Object ? objectTriangles : lightTriangles).push_back(stored);
     return stored;
 }
 

@@ -24,13 +24,17 @@ class TriangleStore {
     TriangleStore& operator=(const TriangleStore&) = delete;
     ~TriangleStore();
 
-    // Copies triangle in; the returned address stays valid for the store's
-    // life. Throws std::bad_alloc when memory runs out.
+    // Copies triangle in, or adds a default one for the caller to fill in;
+    // the returned address stays valid for the store's life. Throws
+    // std::bad_alloc when memory runs out.
     Triangle* Add(const Triangle& triangle);
+    Triangle* Add();
     std::size_t Size() const { return size_; }
     const Triangle& At(std::size_t i) const { return chunks_[i / kChunkSize][i % kChunkSize]; }
 
   private:
+    void* NextSlot();
+
     // 4 MiB chunks on 2 MiB boundaries, so the kernel can back them with huge
     // pages: a large mesh then costs few page faults.
     static constexpr std::size_t kChunkBytes = std::size_t{4} << 20;
@@ -49,6 +53,9 @@ struct Scene {
     // Copies triangle into the store and appends its reference to a list;
     // returns the stored copy.
     Triangle* Append(TriangleList list, const Triangle& triangle);
+    // Appends a default triangle, which the caller then fills in where it
+    // lies (a reader building a triangle saves copying it).
+    Triangle* AppendDefault(TriangleList list);
 
     std::vector<Triangle*> objectTriangles;
     std::vector<Triangle*> lightTriangles;
