@@ -51,15 +51,22 @@ void Scene::ClearTriangles() {
     triangleStore = std::make_shared<TriangleStore>();
 }
 
-Triangle* Scene::Append(TriangleList list, const Triangle& triangle) {
+void Scene::Append(TriangleList list, const Triangle& triangle) {
     Triangle* stored = triangleStore->Add(triangle);
-    (list == TriangleList::Object ? objectTriangles : lightTriangles).push_back(stored);
-    return stored;
+    if (list == TriangleList::Object) {
+        objectTriangles.push_back(stored);
+    } else {
+        lightTriangles.push_back(stored);
+    }
 }
 
 Triangle* Scene::AppendDefault(TriangleList list) {
     Triangle* stored = triangleStore->Add();
-    (list == TriangleList::Object ? objectTriangles : lightTriangles).push_back(stored);
+    if (list == TriangleList::Object) {
+        objectTriangles.push_back(stored);
+    } else {
+        lightTriangles.push_back(stored);
+    }
     return stored;
 }
 

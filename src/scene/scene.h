@@ -50,9 +50,8 @@ struct Scene {
 
     // Empties both lists and starts a fresh store (the start of a scene load).
     void ClearTriangles();
-    // Copies triangle into the store and appends its reference to a list;
-    // returns the stored copy.
-    Triangle* Append(TriangleList list, const Triangle& triangle);
+    // Copies triangle into the store and appends its reference to a list.
+    void Append(TriangleList list, const Triangle& triangle);
     // Appends a default triangle, which the caller then fills in where it
     // lies (a reader building a triangle saves copying it).
     Triangle* AppendDefault(TriangleList list);
