@@ -22,8 +22,10 @@ Vec3 MaterialColour(const Material& material, float u, float v) {
     x = !(x > 0.0f) ? 0.0f : (x < w - 1.0f ? x : w - 1.0f);
     y = !(y > 0.0f) ? 0.0f : (y < h - 1.0f ? y : h - 1.0f);
     const float scale = 0.003921569f;
-    return {SampleBicubic(*layer->mapR, x, y) * scale, SampleBicubic(*layer->mapG, x, y) * scale,
-            SampleBicubic(*layer->mapB, x, y) * scale};
+    // The three channels share their taps (and give the bits of three
+    // separate lookups).
+    const Vec3 sample = SampleBicubic(*layer->mapR, *layer->mapG, *layer->mapB, x, y);
+    return {sample.x * scale, sample.y * scale, sample.z * scale};
 }
 
 Ray SampleCosineDirection(Vec3 p, Vec3 n, Vec3 t, Vec3 b, Random& random) {
