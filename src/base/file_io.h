@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -88,8 +89,12 @@ class AtomicFile {
     void Abandon();
 
   private:
+    static constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
     std::string target_;
     std::string temporary_;
+    // The stream's buffer, kept as long as the object (whose destructor
+    // closes the stream first).
+    std::unique_ptr<char[]> buffer_;
     std::FILE* file_ = nullptr;
 };
 
