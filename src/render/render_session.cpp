@@ -3,6 +3,7 @@
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
+#include <tbb/task_group.h>
 
 #include <sys/stat.h>
 
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <new>
+#include <thread>
 
 #include "base/file_io.h"
 #include "base/thread_sanitizer.h"
@@ -78,6 +80,9 @@ void RenderSession::SetMode(RenderMode mode, int threads) {
 
 void RenderSession::Report(const std::string& message) {
     if (listener_ != nullptr) {
+        // A save beside a pass reports from a worker, while other workers
+        // tell the listener of their progress.
+        std::lock_guard lock(progressMutex_);
         listener_->Message(message);
     }
 }
@@ -271,6 +276,11 @@ RunEnd RenderSession::Run(int lastPass, const std::function<bool()>& keepGoing, 
         return RunEnd::Cancelled;
     }
     RunEnd end = RunEnd::Complete;
+    // In the parallel mode a due save runs beside the next pass, so that the
+    // other threads need not wait for it; it reads only the committed sums,
+    // which the pass leaves alone until it is done. When no pass follows, it
+    // runs before the loop ends.
+    bool saveDue = false;
     for (;;) {
         if (cancel_.load(std::memory_order_relaxed)) {
             end = RunEnd::Cancelled;
@@ -285,22 +295,30 @@ RunEnd RenderSession::Run(int lastPass, const std::function<bool()>& keepGoing, 
             break;
         }
         const int pass = schedule_.PassCounter();
-        if (!TracePass(schedule_.Setup(scene_.camera, film_.Width(), film_.Height()))) {
+        const bool traced =
+            TracePass(schedule_.Setup(scene_.camera, film_.Width(), film_.Height()), saveDue);
+        saveDue = false;
+        if (!traced) {
             end = RunEnd::Cancelled;
             break;
         }
         FinishPass(pass);
         schedule_.Advance();
         if (schedule_.SaveDue()) {
-            // A failed save is reported, and rendering goes on.
-            (void)SaveMean();
-            (void)WriteCheckpoint();
+            if (mode_ == RenderMode::Parallel && !schedule_.Complete()) {
+                saveDue = true;
+            } else {
+                SavePeriodically();
+            }
         }
         PassCounted();
         if (schedule_.Complete()) {
             end = RunEnd::Complete;
             break;
         }
+    }
+    if (saveDue) {
+        SavePeriodically();
     }
     // Whatever stopped the run, the passes done so far are kept.
     if (schedule_.PassCounter() != checkpointPass_ && schedule_.PassesHeld() > 0) {
@@ -388,8 +406,18 @@ void RenderSession::RowTraced(int y, bool blocking) {
     }
 }
 
-bool RenderSession::TracePass(const PassSetup& setup) {
+void RenderSession::SavePeriodically() {
+    // A failed save is reported, and rendering goes on.
+    (void)SaveMean();
+    (void)WriteCheckpoint();
+}
+
+bool RenderSession::TracePass(const PassSetup& setup, bool saveAlongside) {
     const int height = film_.Height();
+    if (saveAlongside && mode_ != RenderMode::Parallel) {
+        SavePeriodically();  // the exact mode's pass changes what a checkpoint holds
+        saveAlongside = false;
+    }
     // What an abandoned pass must give back in the exact mode.
     const Random randomAtStart = random_;
     const std::int32_t queryCounterAtStart = octree_.queryCounter;
@@ -438,11 +466,25 @@ bool RenderSession::TracePass(const PassSetup& setup) {
                 RowTraced(y, false);
             }
         };
+        // The save, when one is due, is one more task: the thread that takes
+        // it joins the rows once it is done.
 #ifdef LUMENO_THREAD_SANITIZER
+        std::thread saving;
+        if (saveAlongside) {
+            saving = std::thread([this] { SavePeriodically(); });
+        }
         RunSharesOnThreads(arena.max_concurrency(), share);
+        if (saving.joinable()) {
+            saving.join();
+        }
 #else
         arena.execute([&] {
+            tbb::task_group saving;
+            if (saveAlongside) {
+                saving.run([this] { SavePeriodically(); });
+            }
             tbb::parallel_for(0, arena.max_concurrency(), share, tbb::static_partitioner());
+            saving.wait();
         });
 #endif
         cancelled = stopped.load();

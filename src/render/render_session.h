@@ -199,8 +199,13 @@ class RenderSession {
     // Builds the spatial index the mode asks for, if this scene has none yet.
     void PrepareIndex(Diagnostics& diagnostics);
     // Traces every row of the pass setup describes into the film's pending
-    // samples; false (everything as before the pass) when cancelled.
-    bool TracePass(const PassSetup& setup);
+    // samples; false (everything as before the pass) when cancelled. With
+    // saveAlongside, the periodic save of the sums already committed runs
+    // beside the pass (parallel mode only) and is done, cancelled or not,
+    // when it returns.
+    bool TracePass(const PassSetup& setup, bool saveAlongside = false);
+    // The mean image and the checkpoint, written every kSaveEvery passes.
+    void SavePeriodically();
     // Commits the traced pass: final refresh, sums, title.
     void FinishPass(int passNumber);
     // The schedule counted a pass: tells the listener.
@@ -271,7 +276,8 @@ class RenderSession {
     std::unique_ptr<Arena> arena_;
 
     // Rows of the pass under way: which are traced, and how many from the
-    // top are (guarded by progressMutex_).
+    // top are (guarded by progressMutex_, which also keeps the listener to
+    // one caller at a time).
     std::unique_ptr<std::atomic<std::uint8_t>[]> rowDone_;
     int tracedPrefix_ = 0;
     int tracingPass_ = 0;

@@ -342,6 +342,21 @@ TEST(RenderSession, ParallelModeGivesTheSameBitsForAnyThreadCount) {
     EXPECT_EQ(one, Render(RenderMode::Parallel, 3, 3));
 }
 
+TEST(RenderSession, ASaveBesideTheNextPassHoldsOnlyThePassesBeforeIt) {
+    // In the parallel mode the mean of passes 1-15 is written while pass 16
+    // is traced; it must be the file a run that stops after pass 15 writes.
+    auto savedAfter = [](int passes) {
+        SessionFixture f(120.0f, true);
+        f.session.SetMode(RenderMode::Parallel, 2);
+        EXPECT_TRUE(f.session.SetImageSize(12, 9));
+        f.RunPasses(passes);
+        return ReadFile("out/path_trace_16.pfm");
+    };
+    const std::string alongside = savedAfter(20);
+    ASSERT_FALSE(alongside.empty());
+    EXPECT_EQ(alongside, savedAfter(15));
+}
+
 TEST(RenderSession, ParallelAndExactModesConvergeToTheSameMean) {
     const int passes = 64;
     std::vector<float> exact = Render(RenderMode::Exact, 1, passes);
